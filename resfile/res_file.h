@@ -1,0 +1,51 @@
+// The result-file series: names, the Mesh record and the reader.
+// Standard C++ only: nothing here may include OpenGL or GLUT.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+constexpr int MESH_CAPACITY = 4999; // nodes and elements alike
+constexpr int FILE_INDEX_MAX = 1010; // the series runs from index 0 to this one
+
+// One result file in memory, filled by slot: node number k sits in slot k - 1.
+struct Mesh {
+    int np;                      // number of nodes, 0..MESH_CAPACITY
+    int nele;                    // number of elements (triangles), 0..MESH_CAPACITY
+    double x[MESH_CAPACITY];     // mesh units
+    double y[MESH_CAPACITY];     // mesh units
+    int ele[MESH_CAPACITY][3];   // 0-based node slots of each element's corners, in file order
+};
+
+// What made a file fail to parse, and where.
+struct ResError {
+    int line;       // 1-based line of the fault
+    int column;     // 1-based column of the offending token, 0 when the line says enough
+    char what[160]; // e.g. "element 5 names node 12, but the file has 10 nodes"
+};
+
+// The file name for index n ("res0000.inp" .. "res0999.inp", "res01000.inp" .. "res01010.inp"),
+// valid for the whole process; nullptr for an index outside 0..FILE_INDEX_MAX.
+const char *res_file_name(int n);
+
+// Parses one result file from `in`, reading it to the last node record and no further.
+// Clears *mesh first. Returns true for a well-formed file; otherwise false with the fault in *err
+// (the mesh then holds what was read so far, always within the arrays).
+bool parse_res(std::FILE *in, Mesh *mesh, ResError *err);
+
+// The same for a file held in memory; `text` need not end with a NUL.
+bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err);
+
+// Reads result file n from the working directory and returns its mesh.
+// Ends the process with status 1 when the file cannot be opened (or n has no name): the
+// open-failure message on standard output in the console's encoding, the reason on standard error.
+// Ends it with status 1 and one "file:line: what" line on standard error when the file is malformed.
+Mesh read_res(int n);
+
+// The open-failure message in the encoding that the environment's locale (LC_ALL, LC_CTYPE, LANG)
+// names, without touching the process's own locale: Shift-JIS, UTF-8, another encoding that can
+// hold it, or UTF-8 when the locale names none. Writes at most cap bytes; returns the length.
+std::size_t open_failure_message(char *out, std::size_t cap);
+
+// Writes "file:line: what" (or "file:line:column: what") for err on `to`.
+void print_res_error(std::FILE *to, const char *file, const ResError &err);

@@ -1,0 +1,349 @@
+#include "res_file.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+Mesh mesh; // 140 KB: too large for a test's stack frame
+
+std::string canonical_triangles()
+{
+    // Two triangles over four nodes, one record per line.
+    return "4 2\n"
+           "1 1 2 3\n"
+           "2 2 4 3\n"
+           "1 0.0 0.0\n"
+           "2 1.0 0.0\n"
+           "3 0.0 1.0\n"
+           "4 1.5 -2e-1\n";
+}
+
+bool parse(const std::string &text, ResError *err)
+{
+    return parse_res_text(text.data(), text.size(), &mesh, err);
+}
+
+struct Outcome {
+    int status = -1; // exit status, or -1 after a signal
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(FILE *f)
+{
+    std::string s;
+    std::rewind(f);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        s.append(buf, n);
+    std::fclose(f);
+    return s;
+}
+
+// Runs fn in a child process in directory dir and collects its bytes on stdout and stderr.
+Outcome run_child(const std::string &dir, const std::function<void()> &fn)
+{
+    FILE *out = std::tmpfile();
+    FILE *err = std::tmpfile();
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
+        if (chdir(dir.c_str()) != 0)
+            _exit(99);
+        fn();
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    Outcome o;
+    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    o.out = slurp(out);
+    o.err = slurp(err);
+    return o;
+}
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/res_file_test.XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir()
+    {
+        std::string cmd = "rm -rf '" + path + "'";
+        if (std::system(cmd.c_str()) != 0)
+            ADD_FAILURE() << "could not remove " << path;
+    }
+    void write(const char *name, const std::string &text) const
+    {
+        FILE *f = std::fopen((path + "/" + name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+};
+
+TEST(ResFileName, SeriesEdges)
+{
+    const struct {
+        int n;
+        const char *name;
+    } cases[] = {{0, "res0000.inp"},     {1, "res0001.inp"},     {99, "res0099.inp"},
+                 {999, "res0999.inp"},   {1000, "res01000.inp"}, {1010, "res01010.inp"},
+                 {-1, nullptr},          {1011, nullptr},        {INT_MIN, nullptr},
+                 {INT_MAX, nullptr}};
+    for (const auto &c : cases) {
+        const char *got = res_file_name(c.n);
+        if (c.name)
+            EXPECT_STREQ(got, c.name) << "n=" << c.n;
+        else
+            EXPECT_EQ(got, nullptr) << "n=" << c.n;
+    }
+    // The name lives for the whole process: a later call does not overwrite it.
+    const char *first = res_file_name(7);
+    res_file_name(8);
+    EXPECT_STREQ(first, "res0007.inp");
+}
+
+TEST(ParseRes, RecordGoesToNamedSlot)
+{
+    ResError err{};
+    ASSERT_TRUE(parse(canonical_triangles(), &err)) << err.what;
+    EXPECT_EQ(mesh.np, 4);
+    EXPECT_EQ(mesh.nele, 2);
+    EXPECT_EQ(mesh.ele[1][0], 1);
+    EXPECT_EQ(mesh.ele[1][1], 3);
+    EXPECT_EQ(mesh.ele[1][2], 2);
+    EXPECT_EQ(mesh.x[3], 1.5);
+    EXPECT_EQ(mesh.y[3], -0.2);
+
+    // Element 2 with corners 4, 5, 6 fills ele[1] with the slots 3, 4, 5.
+    ASSERT_TRUE(parse("6 2 2 4 5 6 1 1 2 3 1 0 0 2 0 0 3 0 0 4 0 0 5 0 0 6 0 0", &err)) << err.what;
+    EXPECT_EQ(mesh.ele[1][0], 3);
+    EXPECT_EQ(mesh.ele[1][1], 4);
+    EXPECT_EQ(mesh.ele[1][2], 5);
+}
+
+// Layouts and notations that formatted input accepts read the same as the canonical file.
+TEST(ParseRes, FormatFreedomsReadTheSame)
+{
+    const char *texts[] = {
+        "4 2 1 1 2 3 2 2 4 3 1 0.0 0.0 2 1.0 0.0 3 0.0 1.0 4 1.5 -2e-1",
+        "\t4\r\n2\r\n\n1\t1 2 3\v2 2 4 3\f1 0 0 2 1 0 3 0 1 4 1.5 -0.2\n",
+        "4 2\n2 2 4 3\n1 1 2 3\n4 +1.5 -.2\n3 .0 1.\n2 1e0 0\n1 0. 0\n",
+        "+4 +2\n+1 +1 +2 +3\n2 2 4 3\n1 0 0\n2 1 0\n3 0 1\n4 15e-1 -2E-1\n",
+        "4 2 1 1 2 3 2 2 4 3 1 0 0 2 1 0 3 0 1 4 1.5 -0.2 trailing words 1.5 and\x01 bytes",
+        "4 2 1 1 2 3 2 2 4 3 1 0 0 2 1 0 3 0 1 4 1.5 -0.2",
+        "0004 02 01 1 2 3 2 2 4 3 1 0 0 2 1 0 3 0 1 4 1.500000e+00 -2.000000e-01\n",
+    };
+    ResError err{};
+    ASSERT_TRUE(parse(canonical_triangles(), &err));
+    static Mesh want;
+    want = mesh;
+    for (const char *t : texts) {
+        ASSERT_TRUE(parse(t, &err)) << t << "\n" << err.line << ": " << err.what;
+        EXPECT_EQ(std::memcmp(&want, &mesh, sizeof mesh), 0) << t;
+    }
+    // A value too small for a double reads as zero, as formatted input gives it.
+    ASSERT_TRUE(parse("1 0 1 1e-400 -4.9e-324", &err)) << err.what;
+    EXPECT_EQ(mesh.x[0], 0.0);
+    EXPECT_EQ(mesh.y[0], -4.9e-324);
+    // An empty mesh is a mesh.
+    ASSERT_TRUE(parse("0 0", &err)) << err.what;
+    EXPECT_EQ(mesh.np + mesh.nele, 0);
+}
+
+TEST(ParseRes, MalformedFileNamesLineAndFault)
+{
+    const struct {
+        const char *text;
+        int line;
+        int column;
+        const char *what;
+    } cases[] = {
+        {"", 1, 0, "file ends early: node count is missing"},
+        {"3", 1, 0, "file ends early: element count is missing"},
+        {"-1 0", 1, 0, "node count -1 outside 0..4999"},
+        {"5000 1", 1, 0, "node count 5000 outside 0..4999"},
+        {"3 5000", 1, 0, "element count 5000 outside 0..4999"},
+        {"3 -2", 1, 0, "element count -2 outside 0..4999"},
+        {"3 1\n2 1 2 3\n", 2, 0, "element number 2 outside 1..1"},
+        {"3 1\n0 1 2 3\n", 2, 0, "element number 0 outside 1..1"},
+        {"3 2\n1 1 2 3\n1 1 2 3\n", 3, 0, "element 1 named twice (first on line 2)"},
+        {"3 1\n1 1 2 4\n", 2, 0, "element 1 names node 4, but the file has 3 nodes"},
+        {"3 1\n1 0 2 3\n", 2, 0, "element 1 names node 0, but the file has 3 nodes"},
+        {"0 1\n1 1 1 1\n", 2, 0, "element 1 names node 1, but the file has no nodes"},
+        {"3 1\n1 1 2 3\n4 0 0\n", 3, 0, "node number 4 outside 1..3"},
+        {"3 1\n1 1 2 3\n1 0 0\n1 0 0\n", 4, 0, "node 1 named twice (first on line 3)"},
+        {"3 1\n1 1 2 3\n1 0 0\n2 0\n", 4, 0,
+         "file ends early: y coordinate of record 2 of 3 is missing"},
+        {"3 1\n1 1 2 3\n1 0 0\n2 0 0\n", 4, 0,
+         "file ends early: node number of record 3 of 3 is missing"},
+        {"3 2\n1 1 2 3\n", 2, 0, "file ends early: element number of record 2 of 2 is missing"},
+        {"3 1\n1 1 2 abc\n", 2, 7, "corner node should be an integer, found \"abc\""},
+        {"3 1\n1 1.5 2 3\n", 2, 3, "corner node should be an integer, found \"1.5\""},
+        {"3 1\n1 1 2 3x\n", 2, 7, "corner node should be an integer, found \"3x\""},
+        {"3 1\n1 1 2 +-3\n", 2, 7, "corner node should be an integer, found \"+-3\""},
+        {"3 1e0", 1, 3, "element count should be an integer, found \"1e0\""},
+        {"2147483648 1", 1, 1, "node count \"2147483648\" is too large for an integer"},
+        {"1 0\n1 inf 0\n", 2, 3, "x coordinate \"inf\" is not a finite number"},
+        {"1 0\n1 0 nan\n", 2, 5, "y coordinate \"nan\" is not a finite number"},
+        {"1 0\n1 1e400 0\n", 2, 3, "x coordinate \"1e400\" is not a finite number"},
+        {"1 0\n1 0x1p3 0\n", 2, 3, "x coordinate should be a decimal number, found \"0x1p3\""},
+        {"1 0\n1 1,5 0\n", 2, 3, "x coordinate should be a decimal number, found \"1,5\""},
+        {"1 0\n1 0 -\n", 2, 5, "y coordinate should be a decimal number, found \"-\""},
+        {"1 0\n1 0 \x80\x81\n", 2, 5, "y coordinate should be a decimal number, found \"??\""},
+    };
+    for (const auto &c : cases) {
+        ResError err{};
+        EXPECT_FALSE(parse(c.text, &err)) << c.text;
+        EXPECT_EQ(err.line, c.line) << c.text;
+        EXPECT_EQ(err.column, c.column) << c.text;
+        EXPECT_STREQ(err.what, c.what) << c.text;
+    }
+}
+
+// A max-size file, written the way a simulation writes one.
+std::string max_size_text(const char *pad)
+{
+    std::string s = std::to_string(MESH_CAPACITY) + " " + std::to_string(MESH_CAPACITY) + "\n";
+    char line[96];
+    for (int k = MESH_CAPACITY; k >= 1; --k) {
+        std::snprintf(line, sizeof line, "%d%s%d %d %d\n", k, pad, k, k % MESH_CAPACITY + 1,
+                      (k + 7) % MESH_CAPACITY + 1);
+        s += line;
+    }
+    for (int k = 1; k <= MESH_CAPACITY; ++k) {
+        std::snprintf(line, sizeof line, "%d%s%.6e %.6e\n", k, pad, std::sin(k) * 4.5,
+                      -std::cos(k) / 3.0);
+        s += line;
+    }
+    return s;
+}
+
+// The file reader refills its buffer mid-token: every layout must read as the text in memory does.
+TEST(ParseRes, FileReadsAsMemoryAcrossRefills)
+{
+    static Mesh from_text;
+    for (const char *pad : {" ", "  ", "   ", "\t \t", "        "}) {
+        std::string text = max_size_text(pad);
+        ASSERT_GT(text.size(), 200u * 1024u);
+        ResError err{};
+        ASSERT_TRUE(parse_res_text(text.data(), text.size(), &from_text, &err)) << err.what;
+        FILE *f = fmemopen(text.data(), text.size(), "r");
+        ASSERT_NE(f, nullptr);
+        ASSERT_TRUE(parse_res(f, &mesh, &err)) << err.line << ": " << err.what;
+        std::fclose(f);
+        EXPECT_EQ(std::memcmp(&from_text, &mesh, sizeof mesh), 0) << "pad=\"" << pad << "\"";
+        char want[32];
+        std::snprintf(want, sizeof want, "%.6e", std::sin(MESH_CAPACITY) * 4.5);
+        EXPECT_EQ(mesh.x[MESH_CAPACITY - 1], std::strtod(want, nullptr));
+    }
+    // A fault far into the file is placed on its line.
+    std::string text = max_size_text(" ") + "";
+    text.replace(text.rfind("4999 "), 4, "5000");
+    FILE *f = fmemopen(text.data(), text.size(), "r");
+    ResError err{};
+    EXPECT_FALSE(parse_res(f, &mesh, &err));
+    std::fclose(f);
+    EXPECT_EQ(err.line, 2 * MESH_CAPACITY + 1);
+    EXPECT_STREQ(err.what, "node number 5000 outside 1..4999");
+}
+
+// Each read starts from a cleared record: nothing of a larger earlier file shows through.
+TEST(ReadRes, EarlierFileLeavesNoTrace)
+{
+    TempDir dir;
+    dir.write("res0001.inp", canonical_triangles());
+    dir.write("res0002.inp", "1 0\n1 7 8\n");
+    Outcome o = run_child(dir.path, [] {
+        Mesh a = read_res(1);
+        Mesh b = read_res(2);
+        static Mesh zero;
+        zero.np = 1;
+        zero.x[0] = 7;
+        zero.y[0] = 8;
+        std::printf("%d %d %d", a.nele, b.np,
+                    std::memcmp(&b, &zero, sizeof b) == 0 ? 1 : 0);
+    });
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "2 1 1");
+}
+
+const char SJIS[] = "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x83\x49\x81\x5b\x83\x76\x83\x93"
+                    "\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\n";
+const char UTF8[] = "ファイルがオープンできません\n";
+const char EUCJP[] = "\xa5\xd5\xa5\xa1\xa5\xa4\xa5\xeb\xa4\xac\xa5\xaa\xa1\xbc\xa5\xd7\xa5\xf3"
+                     "\xa4\xc7\xa4\xad\xa4\xde\xa4\xbb\xa4\xf3\n";
+
+// The open failure: the message in the console's encoding on stdout, the reason on stderr, status 1.
+TEST(ReadResDeathTest, OpenFailureSpeaksTheConsoleEncoding)
+{
+    TempDir dir;
+    const struct {
+        const char *lc_all;
+        const char *lang;
+        const char *want;
+    } cases[] = {
+        {"", "ja_JP.SJIS", SJIS},          {"ja_JP.Shift_JIS", "C.UTF-8", SJIS},
+        {"", "ja_JP.UTF-8", UTF8},         {"", "C", UTF8},
+        {"", "POSIX", UTF8},               {"", "", UTF8},
+        {"", "en_US.ISO-8859-1", UTF8},    {"", "ja_JP.eucJP", EUCJP},
+        {"de_DE.utf8@euro", "ja_JP.SJIS", UTF8},
+    };
+    for (const auto &c : cases) {
+        Outcome o = run_child(dir.path, [&] {
+            setenv("LC_ALL", c.lc_all, 1);
+            unsetenv("LC_CTYPE");
+            setenv("LANG", c.lang, 1);
+            read_res(2);
+        });
+        EXPECT_EQ(o.status, 1) << c.lang;
+        EXPECT_EQ(o.out, c.want) << "LC_ALL=" << c.lc_all << " LANG=" << c.lang;
+        EXPECT_EQ(o.err, "cannot open res0002.inp: No such file or directory\n");
+    }
+    EXPECT_EQ(sizeof SJIS - 1, 29u);
+
+    for (int n : {-1, 1011}) {
+        Outcome o = run_child(dir.path, [n] {
+            setenv("LANG", "C", 1);
+            read_res(n);
+        });
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, UTF8);
+        EXPECT_EQ(o.err, "no result file has index " + std::to_string(n) +
+                             ": the series runs from 0 to 1010\n");
+    }
+}
+
+TEST(ReadResDeathTest, MalformedFileEndsWithItsLine)
+{
+    TempDir dir;
+    std::string text = "10 5\n1 1 2 3\n2 1 2 3\n3 1 2 3\n4 1 2 3\n5 12 1 2\n";
+    dir.write("res0003.inp", text);
+    Outcome o = run_child(dir.path, [] { read_res(3); });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "res0003.inp:6: element 5 names node 12, but the file has 10 nodes\n");
+
+    dir.write("res0004.inp", "3 1\n1 1 2 3\n1 0 0\n2 0 0\n3 0 1.0.0\n");
+    o = run_child(dir.path, [] { read_res(4); });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "res0004.inp:5:5: y coordinate should be a decimal number, found \"1.0.0\"\n");
+}
+
+} // namespace
