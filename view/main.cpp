@@ -1,0 +1,6 @@
+#include "viewer_state.h"
+
+int main(int argc, char **argv)
+{
+    return viewer_main(argc, argv);
+}
