@@ -1,0 +1,285 @@
+// The real resview on a private Xvfb with Mesa's software OpenGL, driven by real key and mouse
+// events, judged by its standard output, exit status and the window's pixels.
+// GoogleTest comes before Xlib, whose macros (None, Bool) would break its headers.
+#include "test_support.h"
+
+#include "x_session.h"
+
+#include <X11/keysym.h>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+const uint32_t RED = 0xff0000;
+
+// The program under test: the build's own unless RESVIEW_EXE names another (an installed one).
+std::string resview_exe()
+{
+    const char *e = std::getenv("RESVIEW_EXE");
+    return e && *e ? e : RESVIEW_BUILD_EXE;
+}
+
+std::string node_file(std::initializer_list<std::pair<double, double>> nodes, const char *eles = "")
+{
+    int nele = 0;
+    for (const char *p = eles; *p; ++p)
+        nele += *p == '\n';
+    std::string s = std::to_string(nodes.size()) + " " + std::to_string(nele) + "\n" + eles;
+    int k = 0;
+    char line[96];
+    for (const auto &n : nodes) {
+        std::snprintf(line, sizeof line, "%d %.6e %.6e\n", ++k, n.first, n.second);
+        s += line;
+    }
+    return s;
+}
+
+// Nodes (0, 0), (4, 0), (0, 4) joined by one triangle, and (-3, -3) that no element uses.
+const std::string FILE_1 = node_file({{0, 0}, {4, 0}, {0, 4}, {-3, -3}}, "1 1 2 3\n");
+const std::string FILE_2 = node_file({{-4, 0}, {-2, 0}, {-4, 2}}, "1 1 2 3\n");
+const std::string FILE_11 = node_file({{0, -4}});
+
+bool red_near(const Image &img, int x, int y, int tol = 2)
+{
+    for (int dy = -tol; dy <= tol; ++dy)
+        for (int dx = -tol; dx <= tol; ++dx)
+            if (img.at(x + dx, y + dy) == RED)
+                return true;
+    return false;
+}
+
+int count_red(const Image &img)
+{
+    int n = 0;
+    for (uint32_t p : img.px)
+        n += p == RED;
+    return n;
+}
+
+class EndToEnd : public ::testing::Test
+{
+  protected:
+    XServer server;
+    Display *dpy = nullptr;
+    TempDir dir;
+    Child viewer;
+    Window win = 0;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(start_xvfb(&server));
+        dpy = XOpenDisplay(server.display.c_str());
+        ASSERT_NE(dpy, nullptr);
+        dir.write("res0001.inp", FILE_1);
+    }
+    void TearDown() override
+    {
+        kill_child(&viewer);
+        if (dpy) {
+            release_all(dpy);
+            XCloseDisplay(dpy);
+        }
+        stop_xvfb(&server);
+    }
+
+    // Starts resview in the scratch directory and waits for its first picture.
+    void launch()
+    {
+        ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, {"LANG=C.UTF-8", "LC_ALL="}));
+        win = find_window(dpy, "Sample 6", 20000);
+        ASSERT_NE(win, 0u) << viewer.err;
+        ASSERT_TRUE(park_window(dpy, win, 100, 100));
+        ASSERT_TRUE(focus_window(dpy, win));
+        settle();
+    }
+
+    // The picture once it has stopped changing for a while.
+    Image settle(int quiet_ms = 300)
+    {
+        Image img = grab(dpy, win);
+        for (int i = 0; i < 100; ++i) {
+            bool changed = false;
+            img = wait_for_change(dpy, win, img, quiet_ms, &changed);
+            if (!changed)
+                break;
+        }
+        return img;
+    }
+
+    // Presses a key and waits for the echo line that follows it.
+    Image key(unsigned long keysym, bool shift, const std::string &echo)
+    {
+        press_key(dpy, keysym, shift);
+        EXPECT_TRUE(wait_for_output(&viewer, echo, 10000)) << "waiting for " << echo << "\n"
+                                                           << viewer.out << viewer.err;
+        return settle();
+    }
+};
+
+TEST_F(EndToEnd, FirstPictureInTheFixedView)
+{
+    launch();
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(dpy, win, &a));
+    EXPECT_EQ(a.width, 300);
+    EXPECT_EQ(a.height, 300);
+    EXPECT_EQ(window_title(dpy, win), "Sample 6");
+    Image img = grab(dpy, win);
+    EXPECT_TRUE(red_near(img, 150, 150)) << "node (0, 0) at the centre";
+    EXPECT_TRUE(red_near(img, 270, 150)) << "node (4, 0)";
+    EXPECT_TRUE(red_near(img, 150, 30)) << "node (0, 4)";
+    EXPECT_TRUE(red_near(img, 60, 240)) << "node (-3, -3), used by no element";
+    EXPECT_TRUE(red_near(img, 210, 90, 1)) << "outline from (4, 0) back to (0, 4)";
+    EXPECT_EQ(img.at(50, 50), 0u) << "black background";
+    EXPECT_EQ(img.at(250, 250), 0u);
+    EXPECT_EQ(img.at(100, 200), 0u) << "inside the triangle: outlines only";
+    EXPECT_EQ(viewer.out, "");
+}
+
+TEST_F(EndToEnd, ResizeStretchesTheMesh)
+{
+    launch();
+    ASSERT_TRUE(resize_window(dpy, win, 600, 300));
+    Image img = settle();
+    ASSERT_EQ(img.w, 600);
+    EXPECT_TRUE(red_near(img, 540, 150)) << "node (4, 0)";
+    EXPECT_TRUE(red_near(img, 300, 150)) << "node (0, 0)";
+    EXPECT_TRUE(red_near(img, 300, 30)) << "node (0, 4)";
+    EXPECT_FALSE(red_near(img, 270, 150, 1));
+}
+
+TEST_F(EndToEnd, MissingFirstFileEndsWithTheMessage)
+{
+    std::remove((dir.path + "/res0001.inp").c_str());
+    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, {"LANG=C.UTF-8", "LC_ALL="}));
+    ASSERT_TRUE(wait_exit(&viewer, 20000));
+    EXPECT_EQ(viewer.status, 1);
+    EXPECT_EQ(viewer.out, "ファイルがオープンできません\n");
+    EXPECT_EQ(viewer.err, "cannot open res0001.inp: No such file or directory\n");
+}
+
+TEST_F(EndToEnd, MalformedFirstFileNamesItsLine)
+{
+    dir.write("res0001.inp", "3 1\n1 1 2 9\n");
+    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path));
+    ASSERT_TRUE(wait_exit(&viewer, 20000));
+    EXPECT_EQ(viewer.status, 1);
+    EXPECT_EQ(viewer.out, "");
+    EXPECT_EQ(viewer.err, "res0001.inp:2: element 1 names node 9, but the file has 3 nodes\n");
+}
+
+TEST_F(EndToEnd, StepsThroughTheSeries)
+{
+    dir.write("res0002.inp", FILE_2);
+    dir.write("res0011.inp", FILE_11);
+    dir.write("res0012.inp", FILE_11);
+    launch();
+    // The echo line carries the count of the mesh shown until then.
+    Image img = key(XK_n, false, "file_no:2 nele:1\n");
+    EXPECT_TRUE(red_near(img, 30, 150)) << "file 2's node (-4, 0)";
+    EXPECT_FALSE(red_near(img, 150, 150));
+    img = key(XK_b, false, "file_no:1 nele:1\n");
+    EXPECT_TRUE(red_near(img, 150, 150));
+    img = key(XK_n, true, "file_no:11 nele:1\n");
+    EXPECT_TRUE(red_near(img, 150, 270)) << "file 11's node (0, -4)";
+    EXPECT_EQ(count_red(img), 1);
+    key(XK_n, false, "file_no:12 nele:0\n");
+    img = key(XK_b, true, "file_no:2 nele:0\n");
+    EXPECT_TRUE(red_near(img, 30, 150));
+    EXPECT_EQ(viewer.out, "file_no:2 nele:1\nfile_no:1 nele:1\nfile_no:11 nele:1\n"
+                          "file_no:12 nele:0\nfile_no:2 nele:0\n");
+}
+
+TEST_F(EndToEnd, MReloadsTheFileFromDisk)
+{
+    launch();
+    Image img = key(XK_m, false, "file_no:1 nele:1\n");
+    EXPECT_FALSE(red_near(img, 30, 150));
+    dir.write("res0001.inp", FILE_2);
+    img = key(XK_m, false, "file_no:1 nele:1\nfile_no:1 nele:1\n");
+    EXPECT_TRUE(red_near(img, 30, 150));
+    EXPECT_FALSE(red_near(img, 270, 150));
+}
+
+TEST_F(EndToEnd, LetterKeysMoveTheMesh)
+{
+    dir.write("res0001.inp", node_file({{0, 0}}));
+    launch();
+    std::string echo;
+    for (int i = 0; i < 10; ++i) {
+        echo += "file_no:1 nele:0\n";
+        press_key(dpy, XK_c);
+    }
+    ASSERT_TRUE(wait_for_output(&viewer, echo, 10000)) << viewer.out;
+    Image img = settle();
+    EXPECT_TRUE(red_near(img, 180, 150, 1)) << "ten C presses: one unit, 30 pixels right";
+    EXPECT_EQ(count_red(img), 1);
+    // Shift+D brings the mesh plane from 15 to 14 units away: x = 1 lands 3/14 of the way out.
+    echo += "file_no:1 nele:0\n";
+    img = key(XK_d, true, echo);
+    EXPECT_TRUE(red_near(img, 150 + (int)std::lround(150.0 * 3.0 / 14.0), 150, 1));
+}
+
+TEST_F(EndToEnd, NineUpPressesTurnTheMeshEdgeOn)
+{
+    launch();
+    Image before = grab(dpy, win);
+    for (int i = 0; i < 9; ++i)
+        press_key(dpy, XK_Up);
+    Image img = wait_for_change(dpy, win, before, 5000);
+    img = settle(500);
+    EXPECT_TRUE(red_near(img, 270, 150)) << "node (4, 0) stays on the axis";
+    EXPECT_FALSE(red_near(img, 150, 30, 3)) << "node (0, 4) left its place";
+    int off_line = 0;
+    for (int y = 0; y < img.h; ++y)
+        for (int x = 0; x < img.w; ++x)
+            off_line += img.at(x, y) == RED && std::abs(y - 150) > 2;
+    EXPECT_EQ(off_line, 0) << "the whole mesh on the middle row";
+    EXPECT_EQ(viewer.out, "") << "arrow keys print nothing";
+}
+
+TEST_F(EndToEnd, DragTurnsAsPredicted)
+{
+    dir.write("res0001.inp", node_file({{4, 0}}));
+    launch();
+    // Press at window (100, 100), move to (130, 80): rot_x = -20, rot_y = 30.
+    move_pointer(dpy, 200, 200);
+    press_button(dpy, 1, true);
+    move_pointer(dpy, 215, 190);
+    move_pointer(dpy, 230, 180);
+    press_button(dpy, 1, false);
+    Image img = settle(500);
+    // The node turned about y by 30 degrees, then about x by -20, then moved 15 units away.
+    const double d = M_PI / 180.0;
+    double x1 = 4 * std::cos(30 * d), z1 = -4 * std::sin(30 * d);
+    double y2 = -z1 * std::sin(-20 * d), z2 = z1 * std::cos(-20 * d) - 15;
+    int px = (int)std::lround(150 + 150 * (3 * x1 / -z2));
+    int py = (int)std::lround(150 - 150 * (3 * y2 / -z2));
+    EXPECT_TRUE(red_near(img, px, py, 2)) << "expected near " << px << "," << py;
+    EXPECT_EQ(count_red(img), 1);
+    EXPECT_EQ(viewer.out, "");
+}
+
+TEST_F(EndToEnd, QuitKeysEndWithStatusZero)
+{
+    for (unsigned long k : {(unsigned long)XK_Escape, (unsigned long)XK_q}) {
+        launch();
+        press_key(dpy, k);
+        ASSERT_TRUE(wait_exit(&viewer, 10000));
+        EXPECT_EQ(viewer.status, 0) << k;
+        EXPECT_EQ(viewer.out + viewer.err, "") << k;
+    }
+}
+
+TEST_F(EndToEnd, SteppingOntoAMissingFileEnds)
+{
+    launch();
+    press_key(dpy, XK_b);
+    ASSERT_TRUE(wait_exit(&viewer, 10000));
+    EXPECT_EQ(viewer.status, 1);
+    EXPECT_EQ(viewer.out, "file_no:0 nele:1\nファイルがオープンできません\n");
+    EXPECT_EQ(viewer.err, "cannot open res0000.inp: No such file or directory\n");
+}
+
+} // namespace
