@@ -9,7 +9,8 @@
 #include <iconv.h>
 #include <initializer_list>
 
-namespace {
+namespace
+{
 
 // "ファイルがオープンできません\n" in Shift-JIS (code page 932): 29 bytes with the line feed.
 const char OPEN_FAILURE_SJIS[] = "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x83\x49\x81\x5b\x83\x76"
@@ -257,8 +258,8 @@ bool parse(Parser &ps, Mesh *mesh)
                 if (np == 0)
                     fail_at(ps, 0, "element %d names node %d, but the file has no nodes", kele, kp);
                 else
-                    fail_at(ps, 0, "element %d names node %d, but the file has %d nodes", kele,
-                            kp, np);
+                    fail_at(ps, 0, "element %d names node %d, but the file has %d nodes", kele, kp,
+                            np);
                 return false;
             }
             mesh->ele[kele - 1][j] = kp - 1;
@@ -379,7 +380,8 @@ void print_res_error(std::FILE *to, const char *file, const ResError &err)
         std::fprintf(to, "%s:%d: %s\n", file, err.line, err.what);
 }
 
-namespace {
+namespace
+{
 
 [[noreturn]] void open_failure(int n, const char *name, int errnum)
 {

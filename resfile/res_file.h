@@ -5,16 +5,16 @@
 #include <cstddef>
 #include <cstdio>
 
-constexpr int MESH_CAPACITY = 4999; // nodes and elements alike
+constexpr int MESH_CAPACITY = 4999;  // nodes and elements alike
 constexpr int FILE_INDEX_MAX = 1010; // the series runs from index 0 to this one
 
 // One result file in memory, filled by slot: node number k sits in slot k - 1.
 struct Mesh {
-    int np;                      // number of nodes, 0..MESH_CAPACITY
-    int nele;                    // number of elements (triangles), 0..MESH_CAPACITY
-    double x[MESH_CAPACITY];     // mesh units
-    double y[MESH_CAPACITY];     // mesh units
-    int ele[MESH_CAPACITY][3];   // 0-based node slots of each element's corners, in file order
+    int np;                    // number of nodes, 0..MESH_CAPACITY
+    int nele;                  // number of elements (triangles), 0..MESH_CAPACITY
+    double x[MESH_CAPACITY];   // mesh units
+    double y[MESH_CAPACITY];   // mesh units
+    int ele[MESH_CAPACITY][3]; // 0-based node slots of each element's corners, in file order
 };
 
 // What made a file fail to parse, and where.
@@ -39,7 +39,8 @@ bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err
 // Reads result file n from the working directory and returns its mesh.
 // Ends the process with status 1 when the file cannot be opened (or n has no name): the
 // open-failure message on standard output in the console's encoding, the reason on standard error.
-// Ends it with status 1 and one "file:line: what" line on standard error when the file is malformed.
+// Ends it with status 1 and one "file:line: what" line on standard error when the file is
+// malformed.
 Mesh read_res(int n);
 
 // The open-failure message in the encoding that the environment's locale (LC_ALL, LC_CTYPE, LANG)

@@ -13,7 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 Mesh mesh; // 140 KB: too large for a test's stack frame
 
@@ -39,9 +40,9 @@ TEST(ResFileName, SeriesEdges)
     const struct {
         int n;
         const char *name;
-    } cases[] = {{0, "res0000.inp"},     {1, "res0001.inp"},     {99, "res0099.inp"},
-                 {999, "res0999.inp"},   {1000, "res01000.inp"}, {1010, "res01010.inp"},
-                 {-1, nullptr},          {1011, nullptr},        {INT_MIN, nullptr},
+    } cases[] = {{0, "res0000.inp"},   {1, "res0001.inp"},     {99, "res0099.inp"},
+                 {999, "res0999.inp"}, {1000, "res01000.inp"}, {1010, "res01010.inp"},
+                 {-1, nullptr},        {1011, nullptr},        {INT_MIN, nullptr},
                  {INT_MAX, nullptr}};
     for (const auto &c : cases) {
         const char *got = res_file_name(c.n);
@@ -214,8 +215,7 @@ TEST(ReadRes, EarlierFileLeavesNoTrace)
         zero.np = 1;
         zero.x[0] = 7;
         zero.y[0] = 8;
-        std::printf("%d %d %d", a.nele, b.np,
-                    std::memcmp(&b, &zero, sizeof b) == 0 ? 1 : 0);
+        std::printf("%d %d %d", a.nele, b.np, std::memcmp(&b, &zero, sizeof b) == 0 ? 1 : 0);
     });
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "2 1 1");
@@ -227,7 +227,8 @@ const char UTF8[] = "ファイルがオープンできません\n";
 const char EUCJP[] = "\xa5\xd5\xa5\xa1\xa5\xa4\xa5\xeb\xa4\xac\xa5\xaa\xa1\xbc\xa5\xd7\xa5\xf3"
                      "\xa4\xc7\xa4\xad\xa4\xde\xa4\xbb\xa4\xf3\n";
 
-// The open failure: the message in the console's encoding on stdout, the reason on stderr, status 1.
+// The open failure: the message in the console's encoding on stdout, the reason on stderr,
+// status 1.
 TEST(ReadResDeathTest, OpenFailureSpeaksTheConsoleEncoding)
 {
     TempDir dir;
@@ -236,10 +237,14 @@ TEST(ReadResDeathTest, OpenFailureSpeaksTheConsoleEncoding)
         const char *lang;
         const char *want;
     } cases[] = {
-        {"", "ja_JP.SJIS", SJIS},          {"ja_JP.Shift_JIS", "C.UTF-8", SJIS},
-        {"", "ja_JP.UTF-8", UTF8},         {"", "C", UTF8},
-        {"", "POSIX", UTF8},               {"", "", UTF8},
-        {"", "en_US.ISO-8859-1", UTF8},    {"", "ja_JP.eucJP", EUCJP},
+        {"", "ja_JP.SJIS", SJIS},
+        {"ja_JP.Shift_JIS", "C.UTF-8", SJIS},
+        {"", "ja_JP.UTF-8", UTF8},
+        {"", "C", UTF8},
+        {"", "POSIX", UTF8},
+        {"", "", UTF8},
+        {"", "en_US.ISO-8859-1", UTF8},
+        {"", "ja_JP.eucJP", EUCJP},
         {"de_DE.utf8@euro", "ja_JP.SJIS", UTF8},
     };
     for (const auto &c : cases) {
@@ -280,8 +285,7 @@ TEST(ReadResDeathTest, MalformedFileEndsWithItsLine)
     dir.write("res0004.inp", "3 1\n1 1 2 3\n1 0 0\n2 0 0\n3 0 1.0.0\n");
     o = run_child(dir.path, [] { read_res(4); });
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err,
-              "res0004.inp:5:5: y coordinate should be a decimal number, found \"1.0.0\"\n");
+    EXPECT_EQ(o.err, "res0004.inp:5:5: y coordinate should be a decimal number, found \"1.0.0\"\n");
 }
 
 } // namespace

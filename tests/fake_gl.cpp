@@ -28,7 +28,8 @@ std::vector<std::string> gl_calls_named(const std::string &prefix)
     return out;
 }
 
-namespace {
+namespace
+{
 
 void record(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -88,36 +89,78 @@ GLuint glGenLists(GLsizei range)
     record("glGenLists(%d) = %u", range, id);
     return id;
 }
-void glNewList(GLuint list, GLenum mode) { record("glNewList(%u, %s)", list, name_of(mode)); }
-void glEndList(void) { record("glEndList()"); }
-void glCallList(GLuint list) { record("glCallList(%u)", list); }
-void glDeleteLists(GLuint list, GLsizei range) { record("glDeleteLists(%u, %d)", list, range); }
-void glBegin(GLenum mode) { record("glBegin(%s)", name_of(mode)); }
-void glEnd(void) { record("glEnd()"); }
+void glNewList(GLuint list, GLenum mode)
+{
+    record("glNewList(%u, %s)", list, name_of(mode));
+}
+void glEndList(void)
+{
+    record("glEndList()");
+}
+void glCallList(GLuint list)
+{
+    record("glCallList(%u)", list);
+}
+void glDeleteLists(GLuint list, GLsizei range)
+{
+    record("glDeleteLists(%u, %d)", list, range);
+}
+void glBegin(GLenum mode)
+{
+    record("glBegin(%s)", name_of(mode));
+}
+void glEnd(void)
+{
+    record("glEnd()");
+}
 void glVertex3f(GLfloat x, GLfloat y, GLfloat z)
 {
     record("glVertex3f(%.9g, %.9g, %.9g)", x, y, z);
 }
-void glVertex3fv(const GLfloat *v) { record("glVertex3fv(%.9g, %.9g, %.9g)", v[0], v[1], v[2]); }
+void glVertex3fv(const GLfloat *v)
+{
+    record("glVertex3fv(%.9g, %.9g, %.9g)", v[0], v[1], v[2]);
+}
 void glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
 {
     record("glColor4f(%.9g, %.9g, %.9g, %.9g)", r, g, b, a);
 }
-void glClear(GLbitfield mask) { record("glClear(0x%x)", mask); }
-void glEnable(GLenum cap) { record("glEnable(%s)", name_of(cap)); }
-void glBlendFunc(GLenum s, GLenum d) { record("glBlendFunc(%s, %s)", name_of(s), name_of(d)); }
+void glClear(GLbitfield mask)
+{
+    record("glClear(0x%x)", mask);
+}
+void glEnable(GLenum cap)
+{
+    record("glEnable(%s)", name_of(cap));
+}
+void glBlendFunc(GLenum s, GLenum d)
+{
+    record("glBlendFunc(%s, %s)", name_of(s), name_of(d));
+}
 void glViewport(GLint x, GLint y, GLsizei w, GLsizei h)
 {
     record("glViewport(%d, %d, %d, %d)", x, y, w, h);
 }
-void glMatrixMode(GLenum mode) { record("glMatrixMode(%s)", name_of(mode)); }
-void glLoadIdentity(void) { record("glLoadIdentity()"); }
+void glMatrixMode(GLenum mode)
+{
+    record("glMatrixMode(%s)", name_of(mode));
+}
+void glLoadIdentity(void)
+{
+    record("glLoadIdentity()");
+}
 void glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f)
 {
     record("glFrustum(%.17g, %.17g, %.17g, %.17g, %.17g, %.17g)", l, r, b, t, n, f);
 }
-void glPushMatrix(void) { record("glPushMatrix()"); }
-void glPopMatrix(void) { record("glPopMatrix()"); }
+void glPushMatrix(void)
+{
+    record("glPushMatrix()");
+}
+void glPopMatrix(void)
+{
+    record("glPopMatrix()");
+}
 void glTranslatef(GLfloat x, GLfloat y, GLfloat z)
 {
     record("glTranslatef(%.9g, %.9g, %.9g)", x, y, z);
@@ -131,25 +174,55 @@ void glutInit(int *argc, char **argv)
 {
     record("glutInit(%d, %s)", *argc, *argc > 0 ? argv[0] : "");
 }
-void glutInitDisplayMode(unsigned int mode) { record("glutInitDisplayMode(%u)", mode); }
-void glutInitWindowSize(int w, int h) { record("glutInitWindowSize(%d, %d)", w, h); }
+void glutInitDisplayMode(unsigned int mode)
+{
+    record("glutInitDisplayMode(%u)", mode);
+}
+void glutInitWindowSize(int w, int h)
+{
+    record("glutInitWindowSize(%d, %d)", w, h);
+}
 int glutCreateWindow(const char *title)
 {
     record("glutCreateWindow(\"%s\")", title);
     return 1;
 }
-void glutDisplayFunc(void (*fn)(void)) { record("glutDisplayFunc(%s)", callback_name(fn)); }
-void glutReshapeFunc(void (*fn)(int, int)) { record("glutReshapeFunc(%s)", callback_name(fn)); }
+void glutDisplayFunc(void (*fn)(void))
+{
+    record("glutDisplayFunc(%s)", callback_name(fn));
+}
+void glutReshapeFunc(void (*fn)(int, int))
+{
+    record("glutReshapeFunc(%s)", callback_name(fn));
+}
 void glutKeyboardFunc(void (*fn)(unsigned char, int, int))
 {
     record("glutKeyboardFunc(%s)", callback_name(fn));
 }
-void glutSpecialFunc(void (*fn)(int, int, int)) { record("glutSpecialFunc(%s)", callback_name(fn)); }
-void glutMotionFunc(void (*fn)(int, int)) { record("glutMotionFunc(%s)", callback_name(fn)); }
-void glutMouseFunc(void (*fn)(int, int, int, int)) { record("glutMouseFunc(%s)", callback_name(fn)); }
-void glutMainLoop(void) { record("glutMainLoop()"); }
-void glutPostRedisplay(void) { record("glutPostRedisplay()"); }
-void glutSwapBuffers(void) { record("glutSwapBuffers()"); }
+void glutSpecialFunc(void (*fn)(int, int, int))
+{
+    record("glutSpecialFunc(%s)", callback_name(fn));
+}
+void glutMotionFunc(void (*fn)(int, int))
+{
+    record("glutMotionFunc(%s)", callback_name(fn));
+}
+void glutMouseFunc(void (*fn)(int, int, int, int))
+{
+    record("glutMouseFunc(%s)", callback_name(fn));
+}
+void glutMainLoop(void)
+{
+    record("glutMainLoop()");
+}
+void glutPostRedisplay(void)
+{
+    record("glutPostRedisplay()");
+}
+void glutSwapBuffers(void)
+{
+    record("glutSwapBuffers()");
+}
 int glutGetModifiers(void)
 {
     record("glutGetModifiers() = %d", fake_modifiers);

@@ -12,7 +12,8 @@
 #include <string>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 constexpr double PI = 3.14159265358979323846;
 
@@ -136,8 +137,7 @@ int main(int argc, char **argv)
             char *end = nullptr;
             long v = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || v < 0 || v > FILE_INDEX_MAX) {
-                std::fprintf(stderr, "resview-sample-series: --last takes 0..%d\n",
-                             FILE_INDEX_MAX);
+                std::fprintf(stderr, "resview-sample-series: --last takes 0..%d\n", FILE_INDEX_MAX);
                 return 2;
             }
             last = (int)v;

@@ -23,7 +23,8 @@ double now_ms()
     return (double)ts.tv_sec * 1e3 + (double)ts.tv_nsec / 1e6;
 }
 
-namespace {
+namespace
+{
 
 void sleep_ms(int ms)
 {
@@ -295,8 +296,8 @@ Image grab(Display *dpy, Window win)
     XWindowAttributes a;
     if (!XGetWindowAttributes(dpy, win, &a))
         return img;
-    XImage *xi = XGetImage(dpy, win, 0, 0, (unsigned)a.width, (unsigned)a.height, AllPlanes,
-                           ZPixmap);
+    XImage *xi =
+        XGetImage(dpy, win, 0, 0, (unsigned)a.width, (unsigned)a.height, AllPlanes, ZPixmap);
     if (!xi)
         return img;
     img.w = a.width;
@@ -310,8 +311,7 @@ Image grab(Display *dpy, Window win)
     return img;
 }
 
-Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout_ms,
-                      bool *changed)
+Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout_ms, bool *changed)
 {
     double deadline = now_ms() + timeout_ms;
     Image img;
@@ -329,7 +329,8 @@ Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout
     return img;
 }
 
-namespace {
+namespace
+{
 
 void put_be32(std::vector<unsigned char> &v, uint32_t x)
 {

@@ -9,8 +9,9 @@ unsigned int make_mesh_list()
     GLuint id = glGenLists(1);
     if (id == 0) {
         std::fflush(stdout);
-        std::fprintf(stderr, "resview: OpenGL has no display list left for %s (glGenLists "
-                             "returned 0)\n",
+        std::fprintf(stderr,
+                     "resview: OpenGL has no display list left for %s (glGenLists "
+                     "returned 0)\n",
                      res_file_name(vs.file_no) ? res_file_name(vs.file_no) : "the mesh");
         std::exit(1);
     }

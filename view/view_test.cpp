@@ -7,7 +7,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 using Calls = std::vector<std::string>;
 
@@ -36,28 +37,17 @@ class Viewer : public ::testing::Test
 };
 
 const Calls TRIANGLE_LIST = {
-    "glColor4f(1, 0, 0, 1)",
-    "glBegin(GL_LINE_LOOP)",
-    "glVertex3fv(0, 0, 0)",
-    "glVertex3fv(0.100000001, 0, 0)",
-    "glVertex3fv(0, 1, 0)",
-    "glEnd()",
-    "glColor4f(1, 0, 0, 1)",
-    "glBegin(GL_POINTS)",
-    "glVertex3f(0, 0, 0)",
-    "glEnd()",
-    "glColor4f(1, 0, 0, 1)",
-    "glBegin(GL_POINTS)",
-    "glVertex3f(0.100000001, 0, 0)",
-    "glEnd()",
-    "glColor4f(1, 0, 0, 1)",
-    "glBegin(GL_POINTS)",
-    "glVertex3f(0, 1, 0)",
-    "glEnd()",
-    "glColor4f(1, 0, 0, 1)",
-    "glBegin(GL_POINTS)",
-    "glVertex3f(-3, -3, 0)",
-    "glEnd()",
+    "glColor4f(1, 0, 0, 1)",         "glBegin(GL_LINE_LOOP)",
+    "glVertex3fv(0, 0, 0)",          "glVertex3fv(0.100000001, 0, 0)",
+    "glVertex3fv(0, 1, 0)",          "glEnd()",
+    "glColor4f(1, 0, 0, 1)",         "glBegin(GL_POINTS)",
+    "glVertex3f(0, 0, 0)",           "glEnd()",
+    "glColor4f(1, 0, 0, 1)",         "glBegin(GL_POINTS)",
+    "glVertex3f(0.100000001, 0, 0)", "glEnd()",
+    "glColor4f(1, 0, 0, 1)",         "glBegin(GL_POINTS)",
+    "glVertex3f(0, 1, 0)",           "glEnd()",
+    "glColor4f(1, 0, 0, 1)",         "glBegin(GL_POINTS)",
+    "glVertex3f(-3, -3, 0)",         "glEnd()",
 };
 
 Calls with_list(unsigned id, const Calls &body)
@@ -213,9 +203,9 @@ TEST_F(Viewer, ArrowKeysTestTheLimitBeforeTheStep)
         int key;
         float want_x;
     } cases[] = {
-        {85, GLUT_KEY_UP, 95},    {90, GLUT_KEY_UP, 90},      {80, GLUT_KEY_UP, 90},
+        {85, GLUT_KEY_UP, 95},     {90, GLUT_KEY_UP, 90},     {80, GLUT_KEY_UP, 90},
         {-85, GLUT_KEY_DOWN, -95}, {-90, GLUT_KEY_DOWN, -90}, {0, GLUT_KEY_DOWN, -10},
-        {95, GLUT_KEY_DOWN, 85},  {0, GLUT_KEY_F1, 0},
+        {95, GLUT_KEY_DOWN, 85},   {0, GLUT_KEY_F1, 0},
     };
     for (const auto &c : cases) {
         vs.rot_x = c.rot_x;
@@ -267,8 +257,10 @@ TEST_F(Viewer, KeyStepsRoundThroughFloat)
         unsigned char key;
         float ViewerState::*field;
         float step;
-    } moves[] = {{'z', &ViewerState::tx, -0.1f}, {'C', &ViewerState::tx, 0.1f},
-                 {'s', &ViewerState::ty, -0.1f}, {'X', &ViewerState::ty, 0.1f}};
+    } moves[] = {{'z', &ViewerState::tx, -0.1f},
+                 {'C', &ViewerState::tx, 0.1f},
+                 {'s', &ViewerState::ty, -0.1f},
+                 {'X', &ViewerState::ty, 0.1f}};
     for (const auto &m : moves) {
         vs.tx = vs.ty = 0.0f;
         keyboard(m.key, 0, 0);
@@ -289,7 +281,7 @@ TEST_F(Viewer, EveryKeyEchoesThenReloads)
                     gl_calls.back().c_str());
         keyboard('M', 0, 0); // no binding: same file again
         fake_modifiers = GLUT_ACTIVE_SHIFT;
-        keyboard('b', 0, 0);  // Shift by the modifier bit, whatever the case: 2 - 10 = -8
+        keyboard('b', 0, 0); // Shift by the modifier bit, whatever the case: 2 - 10 = -8
     });
     EXPECT_EQ(o.out, "file_no:2 nele:1\n"
                      "[glutGetModifiers() = 0|glGenLists(1) = 2|glutPostRedisplay()]\n"

@@ -9,7 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 const uint32_t RED = 0xff0000;
 
