@@ -155,6 +155,37 @@ TEST(ParseRes, MalformedFileNamesLineAndFault)
     }
 }
 
+// Every coordinate reads to the double that strtod gives, bit for bit, in every notation.
+TEST(ParseRes, CoordinatesRoundCorrectly)
+{
+    const char *formats[] = {"%.6e", "%.17g", "%.3f", "%g", "%.20e", "%.0f"};
+    unsigned long long seed = 0x9e3779b97f4a7c15ull;
+    ResError err{};
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        double mag = std::ldexp((double)(seed >> 11) / 9007199254740992.0, (int)(seed % 120) - 60);
+        double v = (seed & 1) ? -mag : mag;
+        if (i % 1000 == 0)
+            v = i % 2000 ? 5e-324 * (double)(i / 1000) : 1.7976931348623157e308;
+        char num[96];
+        std::snprintf(num, sizeof num, formats[i % 6], v);
+        std::string t = std::string("1 0\n1 ") + num + " 0\n";
+        ASSERT_TRUE(parse(t, &err)) << num << ": " << err.what;
+        double want = std::strtod(num, nullptr);
+        EXPECT_EQ(std::memcmp(&mesh.x[0], &want, sizeof want), 0) << num;
+    }
+    // Long forms: many digits, leading zeros, exponents at the edges of the quick path.
+    for (const char *num :
+         {"0.1", "0.30000000000000004", "9007199254740993", "9007199254740992e1", "1e22", "1e23",
+          "1e-22", "1e-23", "123456789012345678901234567890", "0.000000000000000000000000000001234",
+          "4.9406564584124654e-324", "2.2250738585072011e-308", "000000000000000000000000012.5e-1",
+          "1.00000000000000011102230246251565404236316680908203125"}) {
+        ASSERT_TRUE(parse(std::string("1 0 1 0 ") + num, &err)) << num << ": " << err.what;
+        double want = std::strtod(num, nullptr);
+        EXPECT_EQ(std::memcmp(&mesh.y[0], &want, sizeof want), 0) << num;
+    }
+}
+
 // A max-size file, written the way a simulation writes one.
 std::string max_size_text(const char *pad)
 {
@@ -191,6 +222,27 @@ TEST(ParseRes, FileReadsAsMemoryAcrossRefills)
         std::snprintf(want, sizeof want, "%.6e", std::sin(MESH_CAPACITY) * 4.5);
         EXPECT_EQ(mesh.x[MESH_CAPACITY - 1], std::strtod(want, nullptr));
     }
+    // A number of 3000 characters may stand across a refill; one of more than 4096 may not,
+    // whether the file is read from memory or from a stream.
+    std::string padded = "1 0\n" + std::string(65530, ' ') + "1 " + std::string(2997, '0') +
+                         "1.5 -" + std::string(5000, '0') + "2\n";
+    for (int from_file = 0; from_file < 2; ++from_file) {
+        ResError err{};
+        bool ok;
+        if (from_file) {
+            FILE *f = fmemopen(padded.data(), padded.size(), "r");
+            ok = parse_res(f, &mesh, &err);
+            std::fclose(f);
+        } else {
+            ok = parse_res_text(padded.data(), padded.size(), &mesh, &err);
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(mesh.x[0], 1.5) << from_file;
+        EXPECT_EQ(err.line, 2);
+        EXPECT_EQ(err.column, 65530 + 2 + 3000 + 1 + 1);
+        EXPECT_STREQ(err.what, "y coordinate is longer than 4096 bytes");
+    }
+
     // A fault far into the file is placed on its line.
     std::string text = max_size_text(" ") + "";
     text.replace(text.rfind("4999 "), 4, "5000");

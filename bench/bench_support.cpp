@@ -1,0 +1,46 @@
+#include "bench_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+// Counting wrappers around glibc's allocator.
+extern "C" {
+void *__libc_malloc(std::size_t);
+void *__libc_calloc(std::size_t, std::size_t);
+void *__libc_realloc(void *, std::size_t);
+
+static std::size_t n_alloc;
+
+void *malloc(std::size_t n)
+{
+    ++n_alloc;
+    return __libc_malloc(n);
+}
+void *calloc(std::size_t n, std::size_t size)
+{
+    ++n_alloc;
+    return __libc_calloc(n, size);
+}
+void *realloc(void *p, std::size_t n)
+{
+    ++n_alloc;
+    return __libc_realloc(p, n);
+}
+}
+
+std::size_t heap_allocations()
+{
+    return n_alloc;
+}
+
+std::string make_max_size_dir()
+{
+    char tmpl[] = "/tmp/resview_bench.XXXXXX";
+    if (!mkdtemp(tmpl))
+        throw std::runtime_error("mkdtemp failed");
+    std::string cmd = std::string(SAMPLE_SERIES_EXE) + " --max-size --last 1 " + tmpl;
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("cannot write the max-size file");
+    return tmpl;
+}
