@@ -44,3 +44,33 @@ std::string make_max_size_dir()
         throw std::runtime_error("cannot write the max-size file");
     return tmpl;
 }
+
+void MedianReporter::ReportRuns(const std::vector<Run> &runs)
+{
+    for (const auto &r : runs)
+        if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+            medians_[r.run_name.function_name] = r;
+    ConsoleReporter::ReportRuns(runs);
+}
+
+double MedianReporter::ms(const std::string &name) const
+{
+    auto it = medians_.find(name);
+    if (it == medians_.end())
+        return -1;
+    const Run &r = it->second;
+    return r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit) * 1e3;
+}
+
+double MedianReporter::counter(const std::string &name, const std::string &counter) const
+{
+    auto it = medians_.find(name);
+    if (it == medians_.end() || !it->second.counters.count(counter))
+        return -1;
+    return it->second.counters.at(counter);
+}
+
+void print_figure(const char *what, double value, const char *unit)
+{
+    std::printf("| %-52s | %10.3f %-4s |\n", what, value, unit);
+}

@@ -2,7 +2,9 @@
 // heap allocations made by the process.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <cstddef>
+#include <map>
 #include <string>
 
 // Makes a scratch directory with res0001.inp holding the largest mesh a file may hold
@@ -11,3 +13,20 @@ std::string make_max_size_dir();
 
 // Heap allocations (malloc, calloc, realloc, operator new) since the process started.
 std::size_t heap_allocations();
+
+// Prints the usual table and remembers each benchmark's median, for the summary lines.
+class MedianReporter : public benchmark::ConsoleReporter
+{
+  public:
+    void ReportRuns(const std::vector<Run> &runs) override;
+    // Median real time of a benchmark in milliseconds, or -1 if it did not run.
+    double ms(const std::string &name) const;
+    // Median of one of a benchmark's counters, or -1.
+    double counter(const std::string &name, const std::string &counter) const;
+
+  private:
+    std::map<std::string, Run> medians_;
+};
+
+// One line of the figures table: "| what | value unit |".
+void print_figure(const char *what, double value, const char *unit);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -66,26 +65,6 @@ void BM_fscanf_reader(benchmark::State &state)
     allocations_per_read(state, before);
 }
 
-// Remembers each benchmark's median time per read so the ratio can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-  public:
-    std::map<std::string, double> ms;
-    double allocs = -1;
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const auto &r : runs)
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-                ms[r.run_name.function_name] =
-                    r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit) * 1e3;
-        for (const auto &r : runs)
-            if (r.run_name.function_name == "BM_read_res" && r.aggregate_name == "median" &&
-                r.counters.count("allocs/read"))
-                allocs = r.counters.at("allocs/read");
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 BENCHMARK(BM_read_res)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly();
@@ -97,15 +76,15 @@ int main(int argc, char **argv)
     if (chdir(dir.c_str()) != 0)
         return 1;
     benchmark::Initialize(&argc, argv);
-    RatioReporter rep;
+    MedianReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
-    double real = rep.ms["BM_read_res"], base = rep.ms["BM_fscanf_reader"];
-    double allocs = rep.allocs;
+    double real = rep.ms("BM_read_res"), base = rep.ms("BM_fscanf_reader");
+    double allocs = rep.counter("BM_read_res", "allocs/read");
     if (real > 0 && base > 0) {
-        std::printf("| read max-size file (read_res)         | %8.3f ms |\n", real);
-        std::printf("| read max-size file (fscanf baseline)  | %8.3f ms |\n", base);
-        std::printf("| reader speed-up over fscanf           | %8.1f x  |\n", base / real);
-        std::printf("| heap allocations per read (read_res)  | %8.0f    |\n", allocs);
+        print_figure("read a max-size file: read_res", real, "ms");
+        print_figure("read a max-size file: fscanf reader (baseline)", base, "ms");
+        print_figure("reader speed-up over the fscanf reader", base / real, "x");
+        print_figure("heap allocations per read_res (the open file)", allocs, "");
     }
     std::string cmd = "rm -rf '" + dir + "'";
     return std::system(cmd.c_str()) == 0 ? 0 : 1;

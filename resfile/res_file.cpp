@@ -47,8 +47,8 @@ struct SpaceTable {
     bool is[256] = {};
     constexpr SpaceTable()
     {
-        for (unsigned char c : {' ', '\n', '\t', '\r', '\v', '\f'})
-            is[c] = true;
+        for (char c : {' ', '\n', '\t', '\r', '\v', '\f'})
+            is[(unsigned char)c] = true;
     }
 };
 constexpr SpaceTable SPACE;

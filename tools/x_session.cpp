@@ -303,10 +303,19 @@ Image grab(Display *dpy, Window win)
     img.w = a.width;
     img.h = a.height;
     img.px.resize((size_t)img.w * (size_t)img.h);
-    for (int y = 0; y < img.h; ++y)
-        for (int x = 0; x < img.w; ++x)
-            img.px[(size_t)y * (size_t)img.w + (size_t)x] =
-                (uint32_t)(XGetPixel(xi, x, y) & 0xffffff);
+    bool direct = xi->bits_per_pixel == 32 && xi->byte_order == LSBFirst &&
+                  xi->red_mask == 0xff0000 && xi->green_mask == 0xff00 && xi->blue_mask == 0xff;
+    for (int y = 0; y < img.h; ++y) {
+        uint32_t *row = &img.px[(size_t)y * (size_t)img.w];
+        if (direct) {
+            std::memcpy(row, xi->data + (size_t)y * (size_t)xi->bytes_per_line, (size_t)img.w * 4);
+            for (int x = 0; x < img.w; ++x)
+                row[x] &= 0xffffff;
+        } else {
+            for (int x = 0; x < img.w; ++x)
+                row[x] = (uint32_t)(XGetPixel(xi, x, y) & 0xffffff);
+        }
+    }
     XDestroyImage(xi);
     return img;
 }
@@ -322,7 +331,7 @@ Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout
                 *changed = true;
             return img;
         }
-        sleep_ms(5);
+        sleep_ms(1);
     } while (now_ms() < deadline);
     if (changed)
         *changed = false;

@@ -1,0 +1,82 @@
+// Soak: the real resview on a private Xvfb with the max-size mesh. Presses M (reload) 1000 times
+// and reports resident memory before and after, then measures the time from a key press to the
+// frame that shows its result.
+#include "bench_support.h"
+
+#include "x_session.h"
+
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    int presses = argc > 1 ? std::atoi(argv[1]) : 1000;
+    XServer server;
+    if (!start_xvfb(&server))
+        return 1;
+    Display *dpy = XOpenDisplay(server.display.c_str());
+    std::string dir = make_max_size_dir();
+    Child viewer;
+    int status = 1;
+    Window win = 0;
+    if (dpy && spawn(&viewer, {RESVIEW_EXE}, dir))
+        win = find_window(dpy, "Sample 6", 20000);
+    if (win && park_window(dpy, win, 100, 100) && focus_window(dpy, win)) {
+        const std::string echo = "file_no:1 nele:4999\n";
+        // Settle: a few reloads so the first-use allocations of the GL stack are behind us.
+        for (int i = 0; i < 10; ++i)
+            press_key(dpy, XK_m);
+        std::string want;
+        for (int i = 0; i < 10; ++i)
+            want += echo;
+        bool ok = wait_for_output(&viewer, want, 30000);
+        long before = resident_kib(viewer.pid);
+        double t0 = now_ms();
+        for (int i = 0; ok && i < presses; ++i) {
+            press_key(dpy, XK_m);
+            want += echo;
+            ok = wait_for_output(&viewer, want, 30000);
+        }
+        double soak_ms = now_ms() - t0;
+        long after = resident_kib(viewer.pid);
+
+        // Key to frame: C and Z move the mesh 3 pixels; time until the picture changes.
+        std::vector<double> lat;
+        Image img = grab(dpy, win);
+        for (int i = 0; ok && i < 60; ++i) {
+            double k0 = now_ms();
+            press_key(dpy, i % 2 ? XK_z : XK_c);
+            bool changed = false;
+            img = wait_for_change(dpy, win, img, 5000, &changed);
+            double k1 = now_ms();
+            ok = changed;
+            lat.push_back(k1 - k0);
+        }
+        if (ok) {
+            std::sort(lat.begin(), lat.end());
+            print_figure("reloads pressed (M), max-size mesh", presses, "");
+            print_figure("one reload key, as the soak ran it", soak_ms / presses, "ms");
+            print_figure("resident memory before the reloads", (double)before / 1024.0, "MiB");
+            print_figure("resident memory after the reloads", (double)after / 1024.0, "MiB");
+            print_figure("growth over the reloads (goal: under 8 MiB)",
+                         (double)(after - before) / 1024.0, "MiB");
+            print_figure("key to frame, median of 60 (goal: 33 ms)", lat[lat.size() / 2], "ms");
+            print_figure("key to frame, slowest of 60", lat.back(), "ms");
+            status = 0;
+        } else {
+            std::fprintf(stderr, "soak: the viewer stopped answering\n%s", viewer.err.c_str());
+        }
+    } else {
+        std::fprintf(stderr, "soak: no viewer window\n%s", viewer.err.c_str());
+    }
+    kill_child(&viewer);
+    if (dpy)
+        XCloseDisplay(dpy);
+    stop_xvfb(&server);
+    std::string cmd = "rm -rf '" + dir + "'";
+    return std::system(cmd.c_str()) == 0 ? status : 1;
+}
