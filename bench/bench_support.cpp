@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <unistd.h>
 
 // Counting wrappers around glibc's allocator.
 extern "C" {
@@ -44,6 +45,8 @@ std::string make_max_size_dir()
         throw std::runtime_error("cannot write the max-size file");
     return tmpl;
 }
+
+MedianReporter::MedianReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
 
 void MedianReporter::ReportRuns(const std::vector<Run> &runs)
 {

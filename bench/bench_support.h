@@ -18,6 +18,8 @@ std::size_t heap_allocations();
 class MedianReporter : public benchmark::ConsoleReporter
 {
   public:
+    // Colours only on a terminal, so logs and pipes get plain text.
+    MedianReporter();
     void ReportRuns(const std::vector<Run> &runs) override;
     // Median real time of a benchmark in milliseconds, or -1 if it did not run.
     double ms(const std::string &name) const;

@@ -154,6 +154,7 @@ int main(int argc, char **argv)
 
     std::string cmd = "rm -rf '" + dir + "'";
     int rc = std::system(cmd.c_str());
+    glutExit(); // closes the display before its server goes
     stop_xvfb(&server);
     return rc == 0 ? 0 : 1;
 }

@@ -142,11 +142,19 @@ constexpr unsigned long long POW10_INT[] = {1ull,
 [[gnu::always_inline]] inline Digits scan_digits(const char *q, const char *end)
 {
     Digits r{q, 0, false};
-    for (; r.end < end && (unsigned)(*r.end - '0') < 10u; ++r.end) {
-        unsigned long long next;
-        r.saturated |= __builtin_mul_overflow(r.value, 10ull, &next) ||
-                       __builtin_add_overflow(next, (unsigned long long)(*r.end - '0'), &next);
-        r.value = r.saturated ? ~0ull : next;
+    unsigned long long v = 0;
+    for (; r.end < end && (unsigned)(*r.end - '0') < 10u; ++r.end)
+        v = v * 10 + (unsigned)(*r.end - '0');
+    r.value = v;
+    if (r.end - q > 19) {
+        // Twenty digits or more may not fit: count again, saturating.
+        r.value = 0;
+        for (const char *d = q; d < r.end; ++d) {
+            unsigned long long next;
+            r.saturated |= __builtin_mul_overflow(r.value, 10ull, &next) ||
+                           __builtin_add_overflow(next, (unsigned long long)(*d - '0'), &next);
+            r.value = r.saturated ? ~0ull : next;
+        }
     }
     return r;
 }
