@@ -6,8 +6,12 @@
 #include "x_session.h"
 
 #include <X11/keysym.h>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <random>
+#include <regex>
+#include <set>
 
 namespace
 {
@@ -297,6 +301,119 @@ TEST_F(EndToEnd, SteppingOntoAMissingFileEnds)
     EXPECT_EQ(viewer.status, 1);
     EXPECT_EQ(viewer.out, "file_no:0 nele:1\nファイルがオープンできません\n");
     EXPECT_EQ(viewer.err, "cannot open res0000.inp: No such file or directory\n");
+}
+
+int count_of(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Random keys (every printable one but q, with and without Shift; arrows) and drags against a
+// series that mixes good files with malformed ones and gaps, for a bounded time. The viewer may
+// only end with status 1 and its message after stepping onto a bad or missing file, never by a
+// signal, and must keep answering; each time it ends it is started again.
+TEST_F(EndToEnd, MonkeyNeverCrashesOrHangs)
+{
+    const char *env_seconds = std::getenv("RESVIEW_MONKEY_SECONDS");
+    const double seconds = env_seconds ? std::atof(env_seconds) : 60.0;
+    const char *env_seed = std::getenv("RESVIEW_MONKEY_SEED");
+    const unsigned seed =
+        env_seed ? (unsigned)std::strtoul(env_seed, nullptr, 10) : (unsigned)std::random_device{}();
+    std::printf("monkey: seed %u (set RESVIEW_MONKEY_SEED to repeat)\n", seed);
+    std::mt19937 rng(seed);
+
+    // Files 0..40, with these bad and these missing; nothing beyond 40.
+    const std::set<int> broken = {7, 12, 23, 38};
+    const std::set<int> missing = {15, 16, 31};
+    for (int n = 0; n <= 40; ++n) {
+        if (missing.count(n))
+            continue;
+        char name[16];
+        std::snprintf(name, sizeof name, "res0%03d.inp", n);
+        if (n == 7)
+            dir.write(name, "3 1\n1 1 2 9\n1 0 0\n2 1 0\n3 0 1\n");
+        else if (n == 12)
+            dir.write(name, "2 0\n1 0 0\n2 nan 1\n");
+        else if (n == 23)
+            dir.write(name, FILE_1.substr(0, FILE_1.size() / 2));
+        else if (n == 38)
+            dir.write(name, "5000 0\n");
+        else
+            dir.write(name, node_file({{-4.0 + n * 0.2, 0}, {0, 1.0 + n * 0.05}, {2, -2}},
+                                      n % 2 ? "1 1 2 3\n" : ""));
+    }
+    const std::regex death(
+        "^(cannot open res0[0-9]+\\.inp: .*|no result file has index -?[0-9]+: .*|"
+        "res0[0-9]+\\.inp:[0-9]+(:[0-9]+)?: .*)\n$");
+
+    long events = 0, restarts = 0;
+    auto t_end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < t_end && !HasFailure()) {
+        launch();
+        if (HasFailure())
+            break;
+        int echoes = 0;
+        int quiet = 0; // events since the viewer last had to answer
+        while (std::chrono::steady_clock::now() < t_end && viewer.status == -2) {
+            int kind = (int)(rng() % 10);
+            bool shift = rng() % 3 == 0;
+            if (kind < 6 || quiet >= 20) {
+                unsigned long ks = 0x20 + rng() % 0x5f;
+                if (ks == 'q' || ks == 'Q' || quiet >= 20)
+                    ks = 'm'; // a plain reload answers too
+                press_key(dpy, ks, shift && quiet < 20);
+                ++events;
+                quiet = 0;
+                // Each character key answers with its echo line, or ends the viewer.
+                double deadline = now_ms() + 10000;
+                while (count_of(viewer.out, "file_no:") <= echoes && viewer.status == -2) {
+                    wait_exit(&viewer, 20);
+                    ASSERT_LT(now_ms(), deadline) << "no answer to key " << ks << "\n"
+                                                  << viewer.out << viewer.err;
+                }
+                echoes = count_of(viewer.out, "file_no:");
+            } else if (kind < 8) {
+                static const unsigned long arrows[] = {XK_Left, XK_Up, XK_Right, XK_Down};
+                press_key(dpy, arrows[rng() % 4], shift);
+                ++events;
+                ++quiet;
+            } else {
+                unsigned button = 1 + (unsigned)(rng() % 3);
+                move_pointer(dpy, 100 + (int)(rng() % 300), 100 + (int)(rng() % 300));
+                press_button(dpy, button, true);
+                for (int m = 0; m < 4; ++m)
+                    move_pointer(dpy, 60 + (int)(rng() % 380), 60 + (int)(rng() % 380));
+                press_button(dpy, button, false);
+                events += 6;
+                ++quiet;
+            }
+        }
+        if (viewer.status == -2)
+            break; // time is up with the viewer alive
+        // It ended: only by the failure exit, on a file that is bad, missing or not in the series.
+        ASSERT_EQ(viewer.signal, 0) << viewer.err;
+        ASSERT_EQ(viewer.status, 1) << viewer.out << viewer.err;
+        ASSERT_TRUE(std::regex_match(viewer.err, death)) << viewer.err;
+        size_t last = viewer.out.rfind("file_no:");
+        ASSERT_NE(last, std::string::npos) << "ended without a key: " << viewer.err;
+        int file_no = std::atoi(viewer.out.c_str() + last + 8);
+        EXPECT_TRUE(file_no < 0 || file_no > 40 || broken.count(file_no) || missing.count(file_no))
+            << "ended on file " << file_no << ", which is good\n"
+            << viewer.err;
+        if (viewer.err.compare(0, 12, "cannot open ") == 0 || viewer.err[0] == 'n') {
+            EXPECT_EQ(viewer.out.substr(viewer.out.size() - 43), "ファイルがオープンできません\n");
+        }
+        ++restarts;
+        kill_child(&viewer);
+        release_all(dpy);
+    }
+    std::printf("monkey: %ld events, %ld restarts in %.0f s\n", events, restarts, seconds);
+    RecordProperty("events", (int)events);
+    RecordProperty("restarts", (int)restarts);
+    EXPECT_GT(events, 0);
 }
 
 } // namespace
