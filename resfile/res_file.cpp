@@ -21,7 +21,7 @@ const char OPEN_FAILURE_UTF8[] = "\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\x
                                  "\xe3\x81\x8d\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\n";
 
 // The file is read in chunks of this size into a buffer on the stack.
-constexpr std::size_t READ_CHUNK = 64 * 1024;
+constexpr std::size_t READ_CHUNK = std::size_t{64} * 1024;
 // Longest token accepted; the buffer always holds the next token whole. No number comes near it.
 constexpr long TOKEN_MAX = 4096;
 
@@ -488,7 +488,7 @@ std::size_t open_failure_message(char *out, std::size_t cap)
     if (text == OPEN_FAILURE_UTF8 && key[0] != '\0' && std::strcmp(key, "utf8") != 0) {
         // Another encoding (EUC-JP, ISO-2022-JP, GB18030 ...): convert if it can hold the text.
         iconv_t cd = iconv_open(codeset, "UTF-8");
-        if (cd != (iconv_t)-1) {
+        if (cd != (iconv_t)-1) { // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
             char *in = const_cast<char *>(OPEN_FAILURE_UTF8);
             std::size_t in_left = len;
             char *o = out;

@@ -34,6 +34,7 @@ void sleep_ms(int ms)
 [[noreturn]] void exec_or_die(const std::vector<std::string> &argv)
 {
     std::vector<char *> args;
+    args.reserve(argv.size() + 1);
     for (const auto &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
