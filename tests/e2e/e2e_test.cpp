@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
-#include <regex>
 #include <set>
 
 namespace
@@ -311,6 +310,17 @@ int count_of(const std::string &text, const std::string &what)
     return n;
 }
 
+// Whether err is exactly one of the viewer's failure lines: an open failure, an index outside
+// the series, or a malformed file.
+bool is_failure_line(const std::string &err)
+{
+    if (err.empty() || err.find('\n') != err.size() - 1)
+        return false;
+    return err.rfind("cannot open res0", 0) == 0 ||
+           err.rfind("no result file has index ", 0) == 0 ||
+           (err.rfind("res0", 0) == 0 && err.find(".inp:") != std::string::npos);
+}
+
 // Random keys (every printable one but q, with and without Shift; arrows) and drags against a
 // series that mixes good files with malformed ones and gaps, for a bounded time. The viewer may
 // only end with status 1 and its message after stepping onto a bad or missing file, never by a
@@ -345,10 +355,6 @@ TEST_F(EndToEnd, MonkeyNeverCrashesOrHangs)
             dir.write(name, node_file({{-4.0 + n * 0.2, 0}, {0, 1.0 + n * 0.05}, {2, -2}},
                                       n % 2 ? "1 1 2 3\n" : ""));
     }
-    const std::regex death(
-        "^(cannot open res0[0-9]+\\.inp: .*|no result file has index -?[0-9]+: .*|"
-        "res0[0-9]+\\.inp:[0-9]+(:[0-9]+)?: .*)\n$");
-
     long events = 0, restarts = 0;
     auto t_end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < t_end && !HasFailure()) {
@@ -396,7 +402,7 @@ TEST_F(EndToEnd, MonkeyNeverCrashesOrHangs)
         // It ended: only by the failure exit, on a file that is bad, missing or not in the series.
         ASSERT_EQ(viewer.signal, 0) << viewer.err;
         ASSERT_EQ(viewer.status, 1) << viewer.out << viewer.err;
-        ASSERT_TRUE(std::regex_match(viewer.err, death)) << viewer.err;
+        ASSERT_TRUE(is_failure_line(viewer.err)) << viewer.err;
         size_t last = viewer.out.rfind("file_no:");
         ASSERT_NE(last, std::string::npos) << "ended without a key: " << viewer.err;
         int file_no = std::atoi(viewer.out.c_str() + last + 8);
