@@ -50,17 +50,21 @@ int main(int argc, char **argv)
         double soak_ms = now_ms() - t0;
         long after = resident_kib(viewer.pid);
 
-        // Key to frame: C and Z move the mesh 3 pixels; time until the picture changes.
+        // Key to frame: C and Z move the mesh 3 pixels; time until the middle row, which crosses
+        // the ring, changes. Polling one row keeps the watcher off the viewer's processor time.
         std::vector<double> lat;
-        Image img = grab(dpy, win);
+        Image row = grab_rect(dpy, win, 0, 150, 300, 1);
         for (int i = 0; ok && i < 60; ++i) {
             double k0 = now_ms();
             press_key(dpy, i % 2 ? XK_z : XK_c);
             bool changed = false;
-            img = wait_for_change(dpy, win, img, 5000, &changed);
-            double k1 = now_ms();
+            while (!changed && now_ms() - k0 < 5000) {
+                Image next = grab_rect(dpy, win, 0, 150, 300, 1);
+                changed = next.px != row.px;
+                row = next;
+            }
+            lat.push_back(now_ms() - k0);
             ok = changed;
-            lat.push_back(k1 - k0);
         }
         if (ok) {
             std::sort(lat.begin(), lat.end());

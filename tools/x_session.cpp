@@ -293,16 +293,20 @@ bool resize_window(Display *dpy, Window win, int w, int h)
 
 Image grab(Display *dpy, Window win)
 {
-    Image img;
     XWindowAttributes a;
     if (!XGetWindowAttributes(dpy, win, &a))
-        return img;
-    XImage *xi =
-        XGetImage(dpy, win, 0, 0, (unsigned)a.width, (unsigned)a.height, AllPlanes, ZPixmap);
+        return Image{};
+    return grab_rect(dpy, win, 0, 0, a.width, a.height);
+}
+
+Image grab_rect(Display *dpy, Window win, int left, int top, int w, int h)
+{
+    Image img;
+    XImage *xi = XGetImage(dpy, win, left, top, (unsigned)w, (unsigned)h, AllPlanes, ZPixmap);
     if (!xi)
         return img;
-    img.w = a.width;
-    img.h = a.height;
+    img.w = w;
+    img.h = h;
     img.px.resize((size_t)img.w * (size_t)img.h);
     bool direct = xi->bits_per_pixel == 32 && xi->byte_order == LSBFirst &&
                   xi->red_mask == 0xff0000 && xi->green_mask == 0xff00 && xi->blue_mask == 0xff;

@@ -70,6 +70,8 @@ struct Image {
 
 // The window's pixels as the server holds them.
 Image grab(Display *dpy, Window win);
+// A rectangle of it: cheap enough to poll for a change without slowing the program watched.
+Image grab_rect(Display *dpy, Window win, int left, int top, int w, int h);
 // Waits until a grab differs from `before`; returns the new picture (or the last one on timeout).
 Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout_ms,
                       bool *changed = nullptr);
