@@ -8,10 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace
 {
