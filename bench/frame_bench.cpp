@@ -15,11 +15,6 @@
 namespace
 {
 
-void finish()
-{
-    glFinish();
-}
-
 void BM_read(benchmark::State &state)
 {
     for (auto _ : state)
@@ -31,7 +26,7 @@ void BM_reload(benchmark::State &state)
 {
     for (auto _ : state) {
         reload_mesh();
-        finish();
+        glFinish();
     }
 }
 
@@ -40,7 +35,7 @@ void BM_frame(benchmark::State &state)
     reload_mesh();
     for (auto _ : state) {
         display();
-        finish();
+        glFinish();
     }
 }
 
@@ -69,7 +64,7 @@ void BM_frame_immediate(benchmark::State &state)
         }
         glPopMatrix();
         glutSwapBuffers();
-        finish();
+        glFinish();
     }
 }
 
@@ -82,7 +77,7 @@ void BM_frame_empty(benchmark::State &state)
     vs.list_id = empty;
     for (auto _ : state) {
         display();
-        finish();
+        glFinish();
     }
     vs.list_id = keep;
     glDeleteLists(empty, 1);
@@ -94,7 +89,7 @@ void BM_reload_and_frame(benchmark::State &state)
     for (auto _ : state) {
         reload_mesh();
         display();
-        finish();
+        glFinish();
     }
 }
 
