@@ -1,7 +1,8 @@
 #include "bench_support.h"
 
+#include "child.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -35,15 +36,11 @@ std::size_t heap_allocations()
     return n_alloc;
 }
 
-std::string make_max_size_dir()
+void write_max_size_file(const std::string &dir)
 {
-    char tmpl[] = "/tmp/resview_bench.XXXXXX";
-    if (!mkdtemp(tmpl))
-        throw std::runtime_error("mkdtemp failed");
-    std::string cmd = std::string(SAMPLE_SERIES_EXE) + " --max-size --last 1 " + tmpl;
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("cannot write the max-size file");
-    return tmpl;
+    Outcome o = run_program({SAMPLE_SERIES_EXE, "--max-size", "--last", "1", dir}, dir);
+    if (o.status != 0)
+        throw std::runtime_error("cannot write the max-size file: " + o.err);
 }
 
 MedianReporter::MedianReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}

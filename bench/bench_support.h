@@ -1,5 +1,5 @@
-// Shared by the benchmarks: a scratch directory holding a max-size result file, and a count of
-// heap allocations made by the process.
+// Shared by the benchmarks: a max-size result file, a count of heap allocations made by the
+// process, and the table of figures.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
-// Makes a scratch directory with res0001.inp holding the largest mesh a file may hold
-// (4999 nodes, 4999 triangles, coordinates written like %.6e) and returns its path.
-std::string make_max_size_dir();
+// Writes res0000.inp and res0001.inp into dir, each holding the largest mesh a file may hold
+// (4999 nodes, 4999 triangles, coordinates written like %.6e). Throws if it cannot.
+void write_max_size_file(const std::string &dir);
 
 // Heap allocations (malloc, calloc, realloc, operator new) since the process started.
 std::size_t heap_allocations();

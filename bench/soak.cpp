@@ -19,11 +19,12 @@ int main(int argc, char **argv)
     if (!start_xvfb(&server))
         return 1;
     Display *dpy = XOpenDisplay(server.display.c_str());
-    std::string dir = make_max_size_dir();
+    TempDir dir;
+    write_max_size_file(dir.path);
     Child viewer;
     int status = 1;
     Window win = 0;
-    if (dpy && spawn(&viewer, {RESVIEW_EXE}, dir))
+    if (dpy && spawn(&viewer, {RESVIEW_EXE}, dir.path))
         win = find_window(dpy, "Sample 6", 20000);
     if (win && park_window(dpy, win, 100, 100) && focus_window(dpy, win)) {
         const std::string echo = "file_no:1 nele:4999\n";
@@ -90,6 +91,5 @@ int main(int argc, char **argv)
     if (dpy)
         XCloseDisplay(dpy);
     stop_xvfb(&server);
-    std::string cmd = "rm -rf '" + dir + "'";
-    return std::system(cmd.c_str()) == 0 ? status : 1;
+    return status;
 }

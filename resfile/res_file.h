@@ -1,5 +1,5 @@
-// The result-file series: names, the Mesh record and the reader.
-// Standard C++ only: nothing here may include OpenGL or GLUT.
+// The result-file series: names, the Mesh record, the parser, the load path and the console's
+// messages. Standard C++ and POSIX (iconv, errno); nothing here may include OpenGL or GLUT.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,7 @@
 
 constexpr int MESH_CAPACITY = 4999;  // nodes and elements alike
 constexpr int FILE_INDEX_MAX = 1010; // the series runs from index 0 to this one
+constexpr int RES_PATH_CAP = 4096;   // longest path to a result file, with its NUL
 
 // One result file in memory, filled by slot: node number k sits in slot k - 1.
 struct Mesh {
@@ -24,6 +25,21 @@ struct ResError {
     char what[160]; // e.g. "element 5 names node 12, but the file has 10 nodes"
 };
 
+// How loading one file of a series ended.
+enum class LoadStatus {
+    LOADED,      // the mesh is in the caller's record
+    NO_NAME,     // the index lies outside 0..FILE_INDEX_MAX
+    CANNOT_OPEN, // the open failed; errnum says why (ENOENT: the file is missing)
+    MALFORMED,   // the file opened but is not well formed; fault says where and why
+};
+
+struct LoadResult {
+    LoadStatus status;
+    int errnum;              // errno of a failed open, else 0
+    ResError fault;          // the fault of a malformed file
+    char path[RES_PATH_CAP]; // the path opened: "DIR/res0001.inp", or the name alone
+};
+
 // The file name for index n ("res0000.inp" .. "res0999.inp", "res01000.inp" .. "res01010.inp"),
 // valid for the whole process; nullptr for an index outside 0..FILE_INDEX_MAX.
 const char *res_file_name(int n);
@@ -35,6 +51,10 @@ bool parse_res(std::FILE *in, Mesh *mesh, ResError *err);
 
 // The same for a file held in memory; `text` need not end with a NUL.
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err);
+
+// Names, opens and parses file n of the series in dir (the working directory when dir is
+// nullptr) into *mesh, and says how it went. Never ends the process and prints nothing.
+LoadResult load_res(const char *dir, int n, Mesh *mesh);
 
 // Reads result file n from the working directory and returns its mesh.
 // Ends the process with status 1 when the file cannot be opened (or n has no name): the

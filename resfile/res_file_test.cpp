@@ -1,10 +1,12 @@
 #include "res_file.h"
 
-#include "test_support.h"
+#include "child.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -181,6 +183,79 @@ TEST(ParseRes, CoordinatesRoundCorrectly)
         double want = std::strtod(num, nullptr);
         EXPECT_EQ(std::memcmp(&mesh.y[0], &want, sizeof want), 0) << num;
     }
+}
+
+// Numbers do not follow the process's locale: under a comma-decimal one every token reads to the
+// same bits as in the C locale, underflow to a signed zero included, and the refusals stay.
+TEST(ParseRes, CommaDecimalLocaleReadsTheSameBits)
+{
+    const char *accepted[] = {"1.5e-400",
+                              "-1e-400",
+                              "-2.4e-324",
+                              "2.5e-324",
+                              "0.0001e-320",
+                              "10000e-330",
+                              "1e-99999999999999999999",
+                              "123.45",
+                              "-7.25e+2",
+                              "+.5",
+                              "1.7976931348623157e308"};
+    const char *refused[] = {"100000e304", "-1e99999999999999999999", "1,5", "inf"};
+    ResError err{};
+    for (const char *locale : {"C", "de_DE.UTF-8"}) {
+        ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr)
+            << locale << " is missing (scripts/install-deps generates it)";
+        for (const char *num : accepted) {
+            EXPECT_TRUE(parse(std::string("1 0\n1 ") + num + " 2.5\n", &err)) << num;
+            std::setlocale(LC_ALL, "C");
+            double want = std::strtod(num, nullptr);
+            std::setlocale(LC_ALL, locale);
+            EXPECT_EQ(std::memcmp(&mesh.x[0], &want, sizeof want), 0) << num << " in " << locale;
+            EXPECT_EQ(mesh.y[0], 2.5) << locale;
+        }
+        for (const char *num : refused)
+            EXPECT_FALSE(parse(std::string("1 0\n1 ") + num + " 2.5\n", &err)) << num;
+    }
+    std::setlocale(LC_ALL, "C");
+}
+
+// The load path names, opens and parses without ending the process, and says what went wrong.
+TEST(LoadRes, SaysHowLoadingEnded)
+{
+    TempDir dir;
+    dir.write("res0001.inp", canonical_triangles());
+    dir.write("res01000.inp", "3 1\n1 1 2 4\n");
+    const std::string long_dir(RES_PATH_CAP, 'd');
+    const struct {
+        const char *dir;
+        int n;
+        LoadStatus status;
+        int errnum;
+        int line;
+    } cases[] = {
+        {dir.path.c_str(), 1, LoadStatus::LOADED, 0, 0},
+        {dir.path.c_str(), 1000, LoadStatus::MALFORMED, 0, 2},
+        {dir.path.c_str(), 2, LoadStatus::CANNOT_OPEN, ENOENT, 0},
+        {"/nonexistent", 1, LoadStatus::CANNOT_OPEN, ENOENT, 0},
+        {long_dir.c_str(), 1, LoadStatus::CANNOT_OPEN, ENAMETOOLONG, 0},
+        {dir.path.c_str(), -1, LoadStatus::NO_NAME, 0, 0},
+        {dir.path.c_str(), 1011, LoadStatus::NO_NAME, 0, 0},
+    };
+    for (const auto &c : cases) {
+        LoadResult r = load_res(c.dir, c.n, &mesh);
+        EXPECT_EQ(r.status, c.status) << "n=" << c.n;
+        EXPECT_EQ(r.errnum, c.errnum) << "n=" << c.n;
+        EXPECT_EQ(r.fault.line, c.line) << "n=" << c.n;
+        if (c.status != LoadStatus::NO_NAME && c.errnum != ENAMETOOLONG) {
+            EXPECT_EQ(r.path, std::string(c.dir) + "/" + res_file_name(c.n));
+        }
+    }
+    // Without a directory the name stands alone and opens in the working directory.
+    Outcome o = run_child(dir.path, [] {
+        LoadResult r = load_res(nullptr, 1, &mesh);
+        std::printf("%s %d", r.path, mesh.nele);
+    });
+    EXPECT_EQ(o.out, "res0001.inp 2");
 }
 
 // A max-size file, written the way a simulation writes one.

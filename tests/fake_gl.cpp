@@ -79,8 +79,64 @@ template <typename F> const char *callback_name(F *fn)
 
 } // namespace
 
+// The entry points that only record their call: name, parameters, and how the arguments print.
+#define RECORDED_CALLS(X)                                                                          \
+    X(glNewList, (GLuint list, GLenum mode), "%u, %s", list, name_of(mode))                        \
+    X(glCallList, (GLuint list), "%u", list)                                                       \
+    X(glDeleteLists, (GLuint list, GLsizei range), "%u, %d", list, range)                          \
+    X(glBegin, (GLenum mode), "%s", name_of(mode))                                                 \
+    X(glVertex3f, (GLfloat x, GLfloat y, GLfloat z), "%.9g, %.9g, %.9g", x, y, z)                  \
+    X(glVertex3fv, (const GLfloat *v), "%.9g, %.9g, %.9g", v[0], v[1], v[2])                       \
+    X(glColor4f, (GLfloat r, GLfloat g, GLfloat b, GLfloat a), "%.9g, %.9g, %.9g, %.9g", r, g, b,  \
+      a)                                                                                           \
+    X(glClear, (GLbitfield mask), "0x%x", mask)                                                    \
+    X(glEnable, (GLenum cap), "%s", name_of(cap))                                                  \
+    X(glBlendFunc, (GLenum s, GLenum d), "%s, %s", name_of(s), name_of(d))                         \
+    X(glViewport, (GLint x, GLint y, GLsizei w, GLsizei h), "%d, %d, %d, %d", x, y, w, h)          \
+    X(glMatrixMode, (GLenum mode), "%s", name_of(mode))                                            \
+    X(glFrustum, (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),         \
+      "%.17g, %.17g, %.17g, %.17g, %.17g, %.17g", l, r, b, t, n, f)                                \
+    X(glTranslatef, (GLfloat x, GLfloat y, GLfloat z), "%.9g, %.9g, %.9g", x, y, z)                \
+    X(glRotatef, (GLfloat a, GLfloat x, GLfloat y, GLfloat z), "%.9g, %.9g, %.9g, %.9g", a, x, y,  \
+      z)                                                                                           \
+    X(glutInit, (int *argc, char **argv), "%d, %s", *argc, *argc > 0 ? argv[0] : "")               \
+    X(glutInitDisplayMode, (unsigned int mode), "%u", mode)                                        \
+    X(glutInitWindowSize, (int w, int h), "%d, %d", w, h)                                          \
+    X(glutDisplayFunc, (void (*fn)(void)), "%s", callback_name(fn))                                \
+    X(glutReshapeFunc, (void (*fn)(int, int)), "%s", callback_name(fn))                            \
+    X(glutKeyboardFunc, (void (*fn)(unsigned char, int, int)), "%s", callback_name(fn))            \
+    X(glutSpecialFunc, (void (*fn)(int, int, int)), "%s", callback_name(fn))                       \
+    X(glutMotionFunc, (void (*fn)(int, int)), "%s", callback_name(fn))                             \
+    X(glutMouseFunc, (void (*fn)(int, int, int, int)), "%s", callback_name(fn))
+
+// Those without parameters.
+#define RECORDED_BARE_CALLS(X)                                                                     \
+    X(glEndList)                                                                                   \
+    X(glEnd)                                                                                       \
+    X(glLoadIdentity)                                                                              \
+    X(glPushMatrix)                                                                                \
+    X(glPopMatrix)                                                                                 \
+    X(glutMainLoop)                                                                                \
+    X(glutPostRedisplay)                                                                           \
+    X(glutSwapBuffers)
+
+#define DEFINE_RECORDED(name, params, fmt, ...)                                                    \
+    void name params                                                                               \
+    {                                                                                              \
+        record(#name "(" fmt ")", __VA_ARGS__);                                                    \
+    }
+#define DEFINE_BARE(name)                                                                          \
+    void name(void)                                                                                \
+    {                                                                                              \
+        record("%s", #name "()");                                                                  \
+    }
+
 extern "C" {
 
+RECORDED_CALLS(DEFINE_RECORDED)
+RECORDED_BARE_CALLS(DEFINE_BARE)
+
+// The entry points that return something.
 GLuint glGenLists(GLsizei range)
 {
     GLuint id = fake_lists_exhausted ? 0 : fake_next_list;
@@ -89,139 +145,10 @@ GLuint glGenLists(GLsizei range)
     record("glGenLists(%d) = %u", range, id);
     return id;
 }
-void glNewList(GLuint list, GLenum mode)
-{
-    record("glNewList(%u, %s)", list, name_of(mode));
-}
-void glEndList(void)
-{
-    record("glEndList()");
-}
-void glCallList(GLuint list)
-{
-    record("glCallList(%u)", list);
-}
-void glDeleteLists(GLuint list, GLsizei range)
-{
-    record("glDeleteLists(%u, %d)", list, range);
-}
-void glBegin(GLenum mode)
-{
-    record("glBegin(%s)", name_of(mode));
-}
-void glEnd(void)
-{
-    record("glEnd()");
-}
-void glVertex3f(GLfloat x, GLfloat y, GLfloat z)
-{
-    record("glVertex3f(%.9g, %.9g, %.9g)", x, y, z);
-}
-void glVertex3fv(const GLfloat *v)
-{
-    record("glVertex3fv(%.9g, %.9g, %.9g)", v[0], v[1], v[2]);
-}
-void glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
-{
-    record("glColor4f(%.9g, %.9g, %.9g, %.9g)", r, g, b, a);
-}
-void glClear(GLbitfield mask)
-{
-    record("glClear(0x%x)", mask);
-}
-void glEnable(GLenum cap)
-{
-    record("glEnable(%s)", name_of(cap));
-}
-void glBlendFunc(GLenum s, GLenum d)
-{
-    record("glBlendFunc(%s, %s)", name_of(s), name_of(d));
-}
-void glViewport(GLint x, GLint y, GLsizei w, GLsizei h)
-{
-    record("glViewport(%d, %d, %d, %d)", x, y, w, h);
-}
-void glMatrixMode(GLenum mode)
-{
-    record("glMatrixMode(%s)", name_of(mode));
-}
-void glLoadIdentity(void)
-{
-    record("glLoadIdentity()");
-}
-void glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f)
-{
-    record("glFrustum(%.17g, %.17g, %.17g, %.17g, %.17g, %.17g)", l, r, b, t, n, f);
-}
-void glPushMatrix(void)
-{
-    record("glPushMatrix()");
-}
-void glPopMatrix(void)
-{
-    record("glPopMatrix()");
-}
-void glTranslatef(GLfloat x, GLfloat y, GLfloat z)
-{
-    record("glTranslatef(%.9g, %.9g, %.9g)", x, y, z);
-}
-void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z)
-{
-    record("glRotatef(%.9g, %.9g, %.9g, %.9g)", a, x, y, z);
-}
-
-void glutInit(int *argc, char **argv)
-{
-    record("glutInit(%d, %s)", *argc, *argc > 0 ? argv[0] : "");
-}
-void glutInitDisplayMode(unsigned int mode)
-{
-    record("glutInitDisplayMode(%u)", mode);
-}
-void glutInitWindowSize(int w, int h)
-{
-    record("glutInitWindowSize(%d, %d)", w, h);
-}
 int glutCreateWindow(const char *title)
 {
     record("glutCreateWindow(\"%s\")", title);
     return 1;
-}
-void glutDisplayFunc(void (*fn)(void))
-{
-    record("glutDisplayFunc(%s)", callback_name(fn));
-}
-void glutReshapeFunc(void (*fn)(int, int))
-{
-    record("glutReshapeFunc(%s)", callback_name(fn));
-}
-void glutKeyboardFunc(void (*fn)(unsigned char, int, int))
-{
-    record("glutKeyboardFunc(%s)", callback_name(fn));
-}
-void glutSpecialFunc(void (*fn)(int, int, int))
-{
-    record("glutSpecialFunc(%s)", callback_name(fn));
-}
-void glutMotionFunc(void (*fn)(int, int))
-{
-    record("glutMotionFunc(%s)", callback_name(fn));
-}
-void glutMouseFunc(void (*fn)(int, int, int, int))
-{
-    record("glutMouseFunc(%s)", callback_name(fn));
-}
-void glutMainLoop(void)
-{
-    record("glutMainLoop()");
-}
-void glutPostRedisplay(void)
-{
-    record("glutPostRedisplay()");
-}
-void glutSwapBuffers(void)
-{
-    record("glutSwapBuffers()");
 }
 int glutGetModifiers(void)
 {

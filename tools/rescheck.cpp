@@ -75,24 +75,17 @@ int main(int argc, char **argv)
     int n_present = 0, n_broken = 0, max_np = 0, max_nele = 0;
     for (int n = 0; n <= FILE_INDEX_MAX; ++n) {
         // With no DIR the names stand alone, as the viewer prints them.
-        std::string path = dir ? std::string(dir) + "/" + res_file_name(n) : res_file_name(n);
-        std::FILE *in = std::fopen(path.c_str(), "r");
-        if (!in) {
-            st[n] = errno == ENOENT ? State::MISSING : State::BROKEN;
-            if (st[n] == State::BROKEN)
-                std::printf("%s: cannot open: %s\n", path.c_str(), std::strerror(errno));
-        } else {
-            std::setvbuf(in, nullptr, _IONBF, 0);
-            ResError err{};
-            st[n] = parse_res(in, &mesh, &err) ? State::GOOD : State::BROKEN;
-            std::fclose(in);
-            if (st[n] == State::BROKEN) {
-                std::fflush(stdout);
-                print_res_error(stdout, path.c_str(), err);
-            } else {
-                max_np = mesh.np > max_np ? mesh.np : max_np;
-                max_nele = mesh.nele > max_nele ? mesh.nele : max_nele;
-            }
+        LoadResult r = load_res(dir, n, &mesh);
+        st[n] = r.status == LoadStatus::LOADED                              ? State::GOOD
+                : r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT ? State::MISSING
+                                                                            : State::BROKEN;
+        if (r.status == LoadStatus::CANNOT_OPEN && st[n] == State::BROKEN)
+            std::printf("%s: cannot open: %s\n", r.path, std::strerror(r.errnum));
+        if (r.status == LoadStatus::MALFORMED)
+            print_res_error(stdout, r.path, r.fault);
+        if (st[n] == State::GOOD) {
+            max_np = mesh.np > max_np ? mesh.np : max_np;
+            max_nele = mesh.nele > max_nele ? mesh.nele : max_nele;
         }
         n_present += st[n] != State::MISSING;
         n_broken += st[n] == State::BROKEN;

@@ -1,5 +1,7 @@
 // The real rescheck on generated series.
-#include "test_support.h"
+#include "child.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -12,14 +14,8 @@ const char GOOD[] = "3 1\n1 1 2 3\n1 0 0\n2 1 0\n3 0 1\n";
 
 Outcome rescheck(const std::string &cwd, std::vector<std::string> args)
 {
-    return run_child(cwd, [&] {
-        std::vector<char *> argv = {const_cast<char *>(RESCHECK_EXE)};
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    });
+    args.insert(args.begin(), RESCHECK_EXE);
+    return run_program(args, cwd);
 }
 
 TEST(Rescheck, ReportsRangesBrokenFilesAndStatus)

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-unsigned int make_mesh_list()
+unsigned int open_mesh_list()
 {
     GLuint id = glGenLists(1);
     if (id == 0) {
@@ -15,10 +15,13 @@ unsigned int make_mesh_list()
                      res_file_name(vs.file_no) ? res_file_name(vs.file_no) : "the mesh");
         std::exit(1);
     }
-    // The list is opened before the file is read; the reader checked every corner slot.
     glNewList(id, GL_COMPILE);
-    vs.mesh = read_res(vs.file_no);
-    const Mesh &m = vs.mesh;
+    return id;
+}
+
+void compile_mesh(const Mesh &m)
+{
+    // The reader checked every corner slot.
     GLfloat vert[3][3];
     for (int e = 0; e < m.nele; ++e) {
         for (int j = 0; j < 3; ++j) {
@@ -41,6 +44,14 @@ unsigned int make_mesh_list()
         glEnd();
     }
     glEndList();
+}
+
+unsigned int make_mesh_list()
+{
+    // The list is opened before the file is read.
+    GLuint id = open_mesh_list();
+    vs.mesh = read_res(vs.file_no);
+    compile_mesh(vs.mesh);
     return id;
 }
 

@@ -1,7 +1,7 @@
 #include "viewer_state.h"
 
+#include "child.h"
 #include "fake_gl.h"
-#include "test_support.h"
 
 #include <GL/glut.h>
 #include <cstring>

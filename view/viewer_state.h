@@ -1,4 +1,5 @@
-// The viewer's one process-wide state record and the functions that GLUT calls.
+// The viewer's one process-wide state record, the functions that GLUT calls and the drawing
+// functions they share with the renderer.
 #pragma once
 
 #include "res_file.h"
@@ -25,7 +26,16 @@ extern ViewerState vs;
 // loop, which does not return. Ends the process with status 1 if file 1 cannot be loaded.
 int viewer_main(int argc, char **argv);
 
-// Draws one frame from vs and the current display list.
+// GLUT and the viewer's window: 300 x 300, titled "Sample 6", double-buffered with depth.
+void open_window(int *argc, char **argv);
+
+// The window-independent GL state every picture relies on: depth test, blending and its function.
+void init_gl_state();
+
+// Draws one frame from vs and the current display list into the current framebuffer.
+void draw_frame();
+
+// Draws one frame and shows it: draw_frame, then the buffer swap.
 void display();
 
 // Sets the viewport to the window and the fixed frustum (the picture stretches with the window).
@@ -35,6 +45,12 @@ void reshape(int w, int h);
 // returns the list's name. Ends the process with status 1 when the file cannot be loaded or
 // OpenGL has no list name to give.
 unsigned int make_mesh_list();
+
+// The two halves of make_mesh_list around the read. open_mesh_list: a new list name, opened for
+// compiling; ends the process with status 1 when OpenGL has none to give. compile_mesh: m's
+// outlines and points into the open list, which it then closes.
+unsigned int open_mesh_list();
+void compile_mesh(const Mesh &m);
 
 // Makes the mesh of vs.file_no current: compiles its list, stores it in vs.list_id and deletes the
 // list it replaces. Ends the process as make_mesh_list does.

@@ -1,7 +1,7 @@
 // The real resview on a private Xvfb with Mesa's software OpenGL, driven by real key and mouse
 // events, judged by its standard output, exit status and the window's pixels.
 // GoogleTest comes before Xlib, whose macros (None, Bool) would break its headers.
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include "x_session.h"
 

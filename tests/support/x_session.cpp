@@ -9,19 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
-
-double now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec * 1e3 + (double)ts.tv_nsec / 1e6;
-}
 
 namespace
 {
@@ -31,42 +21,32 @@ void sleep_ms(int ms)
     usleep((useconds_t)ms * 1000u);
 }
 
-[[noreturn]] void exec_or_die(const std::vector<std::string> &argv)
-{
-    std::vector<char *> args;
-    args.reserve(argv.size() + 1);
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
-    _exit(127);
-}
-
 } // namespace
 
 bool start_xvfb(XServer *server)
 {
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
+    // Xvfb writes the display number it chose to descriptor 3 once it accepts connections; its
+    // own messages go nowhere, so no pipe of ours can fill up and stall it.
+    bool started = start_child(&server->proc, "/", [&fds] {
+        int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        exec_or_die({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-noreset", "-br"});
-    }
+        if (fds[1] == 3)
+            fcntl(3, F_SETFD, 0);
+        else
+            dup2(fds[1], 3);
+        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+               "-noreset", "-br", (char *)nullptr);
+        _exit(127);
+    });
     close(fds[1]);
-    server->pid = pid;
-    // Xvfb writes the display number it chose once it accepts connections.
     std::string num;
     pollfd p{fds[0], POLLIN, 0};
     double deadline = now_ms() + 20000;
-    while (now_ms() < deadline && poll(&p, 1, 200) >= 0) {
+    while (started && now_ms() < deadline && poll(&p, 1, 200) >= 0) {
         char c;
         ssize_t n = p.revents ? read(fds[0], &c, 1) : 0;
         if (n == 1 && c != '\n')
@@ -87,125 +67,13 @@ bool start_xvfb(XServer *server)
 
 void stop_xvfb(XServer *server)
 {
-    if (server->pid > 0) {
-        kill(server->pid, SIGTERM);
-        waitpid(server->pid, nullptr, 0);
+    if (server->proc.pid > 0 && server->proc.status == -2) {
+        kill(server->proc.pid, SIGTERM);
+        if (!wait_exit(&server->proc, 5000))
+            kill_child(&server->proc);
     }
-    server->pid = -1;
-}
-
-bool spawn(Child *child, const std::vector<std::string> &argv, const std::string &dir,
-           const std::vector<std::string> &env)
-{
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return false;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        for (const auto &e : env)
-            putenv(strdup(e.c_str()));
-        exec_or_die(argv);
-    }
-    close(out[1]);
-    close(err[1]);
-    fcntl(out[0], F_SETFL, O_NONBLOCK);
-    fcntl(err[0], F_SETFL, O_NONBLOCK);
-    *child = Child{};
-    child->pid = pid;
-    child->out_fd = out[0];
-    child->err_fd = err[0];
-    return true;
-}
-
-void pump(Child *child, int timeout_ms)
-{
-    pollfd p[2] = {{child->out_fd, POLLIN, 0}, {child->err_fd, POLLIN, 0}};
-    if (child->out_fd < 0 && child->err_fd < 0)
-        return;
-    if (poll(p, 2, timeout_ms) <= 0)
-        return;
-    int *fds[2] = {&child->out_fd, &child->err_fd};
-    std::string *bufs[2] = {&child->out, &child->err};
-    for (int i = 0; i < 2; ++i) {
-        if (*fds[i] < 0 || !p[i].revents)
-            continue;
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(*fds[i], buf, sizeof buf)) > 0)
-            bufs[i]->append(buf, (size_t)n);
-        if (n == 0) {
-            close(*fds[i]);
-            *fds[i] = -1;
-        }
-    }
-}
-
-bool wait_for_output(Child *child, const std::string &text, int timeout_ms)
-{
-    double deadline = now_ms() + timeout_ms;
-    while (child->out.find(text) == std::string::npos) {
-        if (now_ms() > deadline || (child->out_fd < 0))
-            return false;
-        pump(child, 20);
-    }
-    return true;
-}
-
-bool wait_exit(Child *child, int timeout_ms)
-{
-    double deadline = now_ms() + timeout_ms;
-    while (child->status == -2) {
-        pump(child, 10);
-        int st = 0;
-        pid_t r = waitpid(child->pid, &st, WNOHANG);
-        if (r == child->pid) {
-            child->status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-            child->signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
-            // Collect what is still in the pipes.
-            while (child->out_fd >= 0 || child->err_fd >= 0)
-                pump(child, 100);
-            return true;
-        }
-        if (now_ms() > deadline)
-            return false;
-    }
-    return true;
-}
-
-void kill_child(Child *child)
-{
-    if (child->pid > 0 && child->status == -2) {
-        kill(child->pid, SIGKILL);
-        wait_exit(child, 5000);
-    }
-    if (child->out_fd >= 0)
-        close(child->out_fd);
-    if (child->err_fd >= 0)
-        close(child->err_fd);
-    child->out_fd = child->err_fd = -1;
-}
-
-long resident_kib(pid_t pid)
-{
-    std::string path = "/proc/" + std::to_string(pid) + "/status";
-    FILE *f = std::fopen(path.c_str(), "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
+    kill_child(&server->proc);
+    server->proc = Child{};
 }
 
 std::string window_title(Display *dpy, Window win)
@@ -341,60 +209,6 @@ Image wait_for_change(Display *dpy, Window win, const Image &before, int timeout
     if (changed)
         *changed = false;
     return img;
-}
-
-namespace
-{
-
-void put_be32(std::vector<unsigned char> &v, uint32_t x)
-{
-    for (int s = 24; s >= 0; s -= 8)
-        v.push_back((unsigned char)(x >> s));
-}
-
-void put_chunk(FILE *f, const char *type, const std::vector<unsigned char> &data)
-{
-    std::vector<unsigned char> c;
-    put_be32(c, (uint32_t)data.size());
-    c.insert(c.end(), type, type + 4);
-    c.insert(c.end(), data.begin(), data.end());
-    uLong crc = crc32(0, c.data() + 4, (uInt)(c.size() - 4));
-    put_be32(c, (uint32_t)crc);
-    std::fwrite(c.data(), 1, c.size(), f);
-}
-
-} // namespace
-
-bool write_png(const Image &img, const char *path)
-{
-    std::vector<unsigned char> raw;
-    raw.reserve((size_t)img.h * ((size_t)img.w * 3 + 1));
-    for (int y = 0; y < img.h; ++y) {
-        raw.push_back(0); // no filter
-        for (int x = 0; x < img.w; ++x) {
-            uint32_t p = img.at(x, y);
-            raw.push_back((unsigned char)(p >> 16));
-            raw.push_back((unsigned char)(p >> 8));
-            raw.push_back((unsigned char)p);
-        }
-    }
-    uLongf zlen = compressBound((uLong)raw.size());
-    std::vector<unsigned char> z(zlen);
-    if (compress2(z.data(), &zlen, raw.data(), (uLong)raw.size(), 9) != Z_OK)
-        return false;
-    z.resize(zlen);
-    FILE *f = std::fopen(path, "wb");
-    if (!f)
-        return false;
-    std::fwrite("\x89PNG\r\n\x1a\n", 1, 8, f);
-    std::vector<unsigned char> ihdr;
-    put_be32(ihdr, (uint32_t)img.w);
-    put_be32(ihdr, (uint32_t)img.h);
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0}); // 8-bit RGB
-    put_chunk(f, "IHDR", ihdr);
-    put_chunk(f, "IDAT", z);
-    put_chunk(f, "IEND", {});
-    return std::fclose(f) == 0;
 }
 
 void press_key(Display *dpy, unsigned long keysym, bool shift)

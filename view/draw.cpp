@@ -1,30 +1,19 @@
+// Everything the viewer draws with, in OpenGL alone: the state record, the GL state, the
+// projection and the frame. A program without a window (the renderer) draws with the same calls.
 #include "viewer_state.h"
 
-#include <GL/glut.h>
+#include <GL/gl.h>
 
 ViewerState vs;
 
-int viewer_main(int argc, char **argv)
+void init_gl_state()
 {
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(300, 300);
-    glutCreateWindow("Sample 6");
-    glutDisplayFunc(display);
-    glutReshapeFunc(reshape);
-    glutKeyboardFunc(keyboard);
-    glutSpecialFunc(special);
-    glutMotionFunc(motion);
-    glutMouseFunc(mouse);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    reload_mesh(); // file 1; a missing file ends the process here, before the event loop
-    glutMainLoop();
-    return 0;
 }
 
-void display()
+void draw_frame()
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     // The model-view matrix is the identity outside this pair: nothing else changes it.
@@ -34,7 +23,6 @@ void display()
     glRotatef(vs.rot_y, 0.0f, 1.0f, 0.0f);
     glCallList(vs.list_id);
     glPopMatrix();
-    glutSwapBuffers();
 }
 
 void reshape(int w, int h)

@@ -50,7 +50,7 @@ int main(int argc, char **argv)
             if (!changed)
                 break;
         }
-        if (write_png(img, out)) {
+        if (write_image_png(img, out)) {
             std::printf("%s\n", out);
             status = 0;
         } else {
