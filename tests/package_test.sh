@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package, unpacks it into a temporary root and runs the installed programs:
-# the generator, the checker, and resview end to end on a virtual X server.
+# the generator, the checker, resview end to end on a virtual X server, and resrender against it.
 #   package_test.sh BUILD_DIR E2E_TEST
 set -euo pipefail
 build=$1
@@ -13,21 +13,22 @@ deb=$(ls "$work"/pkg/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package: $(basename "$deb")"
 echo "Depends: $depends"
-for lib in libglut libc6; do
+for lib in libglut libc6 libegl1 libpng16 libgif7; do
     grep -q "$lib" <<<"$depends" || { echo "Depends lacks $lib"; exit 1; }
 done
 grep -qE 'libgl1|libopengl0' <<<"$depends" || { echo "Depends lacks the OpenGL library"; exit 1; }
 
 dpkg-deb -x "$deb" "$work/root"
-for f in bin/resview bin/rescheck bin/resview-sample-series share/man/man1/resview.1.gz \
-    share/man/man1/rescheck.1.gz; do
+for f in bin/resview bin/rescheck bin/resrender bin/resview-sample-series \
+    share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz; do
     test -e "$work/root/usr/$f" || { echo "missing from the package: /usr/$f"; exit 1; }
 done
-man -l "$work/root/usr/share/man/man1/resview.1.gz" 2>/dev/null | grep -q 'EXIT STATUS' ||
-    { echo "the man page does not render"; exit 1; }
+for page in "$work"/root/usr/share/man/man1/*.1.gz; do
+    man -l "$page" 2>/dev/null | grep -q 'EXIT STATUS' || { echo "$page does not render"; exit 1; }
+done
 
 "$work/root/usr/bin/resview-sample-series" --last 20 "$work/series"
 "$work/root/usr/bin/rescheck" "$work/series"
 
-RESVIEW_EXE="$work/root/usr/bin/resview" "$e2e" \
-    --gtest_filter='EndToEnd.FirstPicture*:EndToEnd.StepsThroughTheSeries:EndToEnd.QuitKeys*'
+RESVIEW_EXE="$work/root/usr/bin/resview" RESRENDER_EXE="$work/root/usr/bin/resrender" "$e2e" \
+    --gtest_filter='EndToEnd.FirstPicture*:EndToEnd.StepsThroughTheSeries:EndToEnd.QuitKeys*:EndToEnd.Renderer*'

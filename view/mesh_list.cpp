@@ -55,11 +55,16 @@ unsigned int make_mesh_list()
     return id;
 }
 
-void reload_mesh()
+void use_list(unsigned int id)
 {
     GLuint old = vs.list_id;
-    vs.list_id = make_mesh_list();
+    vs.list_id = id;
     // Only the newest list is ever drawn; keeping the old one would leak a copy per reload.
     if (old != 0)
         glDeleteLists(old, 1);
+}
+
+void reload_mesh()
+{
+    use_list(make_mesh_list());
 }

@@ -52,6 +52,9 @@ unsigned int make_mesh_list();
 unsigned int open_mesh_list();
 void compile_mesh(const Mesh &m);
 
+// Makes list id the one draw_frame replays (vs.list_id) and deletes the list it replaces.
+void use_list(unsigned int id);
+
 // Makes the mesh of vs.file_no current: compiles its list, stores it in vs.list_id and deletes the
 // list it replaces. Ends the process as make_mesh_list does.
 void reload_mesh();

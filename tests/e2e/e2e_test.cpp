@@ -17,27 +17,16 @@ namespace
 
 const uint32_t RED = 0xff0000;
 
-// The program under test: the build's own unless RESVIEW_EXE names another (an installed one).
+// The programs under test: the build's own unless RESVIEW_EXE or RESRENDER_EXE names another
+// (an installed one).
+std::string program(const char *var, const char *built)
+{
+    const char *e = std::getenv(var);
+    return e && *e ? e : built;
+}
 std::string resview_exe()
 {
-    const char *e = std::getenv("RESVIEW_EXE");
-    return e && *e ? e : RESVIEW_BUILD_EXE;
-}
-
-// The environment for resview: the console's locale, and in the sanitizer build what
-// LeakSanitizer needs to tell Mesa's allocations from the project's.
-std::vector<std::string> viewer_env()
-{
-    std::vector<std::string> env = {"LANG=C.UTF-8", "LC_ALL="};
-#if defined(__SANITIZE_ADDRESS__)
-    // Mesa unloads its software driver at exit, leaving what it never freed without a module
-    // name to suppress; preloading the driver keeps it mapped. The sanitizer runtime then no
-    // longer comes first in the load order, which is harmless here.
-    env.push_back("LD_PRELOAD=" SWRAST_DRI);
-    env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-    env.push_back("LSAN_OPTIONS=print_suppressions=0:suppressions=" LSAN_SUPPRESSIONS);
-#endif
-    return env;
+    return program("RESVIEW_EXE", RESVIEW_BUILD_EXE);
 }
 
 std::string node_file(std::initializer_list<std::pair<double, double>> nodes, const char *eles = "")
@@ -106,7 +95,7 @@ class EndToEnd : public ::testing::Test
     // Starts resview in the scratch directory and waits for its first picture.
     void launch()
     {
-        ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, viewer_env()));
+        ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, gl_program_env()));
         win = find_window(dpy, "Sample 6", 20000);
         ASSERT_NE(win, 0u) << viewer.err;
         ASSERT_TRUE(park_window(dpy, win, 100, 100));
@@ -172,7 +161,7 @@ TEST_F(EndToEnd, ResizeStretchesTheMesh)
 TEST_F(EndToEnd, MissingFirstFileEndsWithTheMessage)
 {
     std::remove((dir.path + "/res0001.inp").c_str());
-    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, viewer_env()));
+    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, gl_program_env()));
     ASSERT_TRUE(wait_exit(&viewer, 20000));
     EXPECT_EQ(viewer.status, 1);
     EXPECT_EQ(viewer.out, "ファイルがオープンできません\n");
@@ -182,7 +171,7 @@ TEST_F(EndToEnd, MissingFirstFileEndsWithTheMessage)
 TEST_F(EndToEnd, MalformedFirstFileNamesItsLine)
 {
     dir.write("res0001.inp", "3 1\n1 1 2 9\n");
-    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, viewer_env()));
+    ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, gl_program_env()));
     ASSERT_TRUE(wait_exit(&viewer, 20000));
     EXPECT_EQ(viewer.status, 1);
     EXPECT_EQ(viewer.out, "");
@@ -300,6 +289,54 @@ TEST_F(EndToEnd, SteppingOntoAMissingFileEnds)
     EXPECT_EQ(viewer.status, 1);
     EXPECT_EQ(viewer.out, "file_no:0 nele:1\nファイルがオープンできません\n");
     EXPECT_EQ(viewer.err, "cannot open res0000.inp: No such file or directory\n");
+}
+
+// The renderer, with no display, draws file 1 pixel for pixel as the viewer's window shows it:
+// in the start view, and after the same turns and moves as keys.
+TEST_F(EndToEnd, RendererMatchesTheWindow)
+{
+    Outcome gen = run_program({SAMPLE_SERIES_EXE, "--last", "1", dir.path}, dir.path);
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    launch();
+    const struct {
+        std::vector<unsigned long> keys;
+        std::vector<std::string> view;
+    } views[] = {
+        {{}, {}},
+        {{XK_Down, XK_Down, XK_Left, XK_Left, XK_Left, XK_c, XK_c, XK_c},
+         {"--rot-x", "-20", "--rot-y", "30", "--tx", "0.3"}},
+    };
+    std::string echo;
+    std::vector<std::string> env = gl_program_env();
+    env.push_back("DISPLAY");
+    for (const auto &v : views) {
+        for (unsigned long k : v.keys) {
+            press_key(dpy, k);
+            if (k == XK_c) {
+                echo += "file_no:1 nele:1280\n";
+                ASSERT_TRUE(wait_for_output(&viewer, echo, 10000)) << viewer.out;
+            }
+        }
+        Image window = settle(500);
+        std::vector<std::string> args = {program("RESRENDER_EXE", RESRENDER_BUILD_EXE),
+                                         "--first",
+                                         "1",
+                                         "--last",
+                                         "1",
+                                         "--png",
+                                         dir.path + "/out"};
+        args.insert(args.end(), v.view.begin(), v.view.end());
+        Outcome o = run_program(args, dir.path, env);
+        ASSERT_EQ(o.status, 0) << o.err;
+        Image picture = read_png(dir.path + "/out/res0001.png");
+        ASSERT_EQ(picture.w, window.w);
+        ASSERT_EQ(picture.h, window.h);
+        int differ = 0;
+        for (size_t i = 0; i < picture.px.size(); ++i)
+            differ += picture.px[i] != window.px[i];
+        EXPECT_EQ(differ, 0) << "pixels unlike the window's, view " << v.view.size() / 2;
+        EXPECT_GT(count_red(picture), 1000);
+    }
 }
 
 int count_of(const std::string &text, const std::string &what)

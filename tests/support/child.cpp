@@ -47,8 +47,12 @@ bool start_child(Child *child, const std::string &dir, const std::function<void(
             std::fprintf(stderr, "cannot enter %s: %s\n", dir.c_str(), std::strerror(errno));
             _exit(126);
         }
-        for (const auto &e : env)
-            putenv(strdup(e.c_str()));
+        for (const auto &e : env) {
+            if (e.find('=') == std::string::npos)
+                unsetenv(e.c_str());
+            else
+                putenv(strdup(e.c_str()));
+        }
         body();
         std::fflush(nullptr);
         _exit(0);
@@ -206,6 +210,20 @@ Outcome run_program(const std::vector<std::string> &argv, const std::string &dir
     if (!spawn(&child, argv, dir, env))
         return Outcome{-1, "", "cannot fork\n"};
     return finish(child, timeout_ms);
+}
+
+std::vector<std::string> gl_program_env()
+{
+    std::vector<std::string> env = {"LANG=C.UTF-8", "LC_ALL="};
+#if defined(__SANITIZE_ADDRESS__)
+    // Mesa unloads its software driver at exit, leaving what it never freed without a module
+    // name to suppress; preloading the driver keeps it mapped. The sanitizer runtime then no
+    // longer comes first in the load order, which is harmless here.
+    env.push_back("LD_PRELOAD=" SWRAST_DRI);
+    env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    env.push_back("LSAN_OPTIONS=print_suppressions=0:suppressions=" LSAN_SUPPRESSIONS);
+#endif
+    return env;
 }
 
 long resident_kib(pid_t pid)

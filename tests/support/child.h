@@ -19,7 +19,8 @@ struct Child {
     int signal = 0;  // the signal that ended it, 0 if none
 };
 
-// Forks a child that runs body in directory dir with extra "NAME=value" environment entries,
+// Forks a child that runs body in directory dir with extra "NAME=value" environment entries (a
+// NAME alone removes the variable),
 // standard input from /dev/null, standard output and error into pipes, and no other descriptor
 // of the parent. The child exits with status 0 when body returns. False if it cannot start.
 bool start_child(Child *child, const std::string &dir, const std::function<void()> &body,
@@ -50,6 +51,11 @@ Outcome run_child(const std::string &dir, const std::function<void()> &fn, int t
 // Runs a program the same way.
 Outcome run_program(const std::vector<std::string> &argv, const std::string &dir,
                     const std::vector<std::string> &env = {}, int timeout_ms = 60000);
+
+// The environment for a program that draws with Mesa's OpenGL (resview, resrender): the console's
+// locale, and in the sanitizer build what LeakSanitizer needs to tell Mesa's allocations from
+// the project's.
+std::vector<std::string> gl_program_env();
 
 // Resident memory of a running process in KiB, from /proc; -1 if unknown.
 long resident_kib(pid_t pid);

@@ -1,0 +1,149 @@
+#include "gif_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <gif_lib.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Palette index i holds red (i >> 5) / 7, green ((i >> 2) & 7) / 7 and blue (i & 3) / 3 of full
+// intensity.
+inline unsigned char palette_index(const unsigned char *px)
+{
+    unsigned r = (px[0] * 7u + 127u) / 255u, g = (px[1] * 7u + 127u) / 255u,
+             b = (px[2] * 3u + 127u) / 255u;
+    return (unsigned char)(r << 5 | g << 2 | b);
+}
+
+bool gif_failed(GifWriter *g, int error, const char *step, char *why, std::size_t why_cap)
+{
+    const char *what = GifErrorString(error);
+    std::snprintf(why, why_cap, "cannot write %s: %s (%s)", g->tmp.c_str(), what ? what : "?",
+                  step);
+    gif_abandon(g);
+    return false;
+}
+
+} // namespace
+
+bool gif_open(GifWriter *g, const char *path, int w, int h, int delay_cs, char *why,
+              std::size_t why_cap)
+{
+    g->path = path;
+    g->tmp = g->path + ".tmp";
+    g->w = w;
+    g->h = h;
+    g->delay_cs = delay_cs;
+    g->cur.assign((std::size_t)w * (std::size_t)h, 0);
+    // Opened here rather than by giflib, which would make the file readable by its owner alone.
+    int fd = open(g->tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        std::snprintf(why, why_cap, "cannot write %s: %s", g->tmp.c_str(), std::strerror(errno));
+        return false;
+    }
+    int error = 0;
+    g->gif = EGifOpenFileHandle(fd, &error);
+    if (!g->gif) {
+        close(fd);
+        std::snprintf(why, why_cap, "cannot write %s: %s", g->tmp.c_str(), GifErrorString(error));
+        gif_abandon(g);
+        return false;
+    }
+    GifColorType colors[256];
+    for (int i = 0; i < 256; ++i)
+        colors[i] =
+            GifColorType{(GifByteType)((i >> 5) * 255 / 7), (GifByteType)(((i >> 2) & 7) * 255 / 7),
+                         (GifByteType)((i & 3) * 255 / 3)};
+    ColorMapObject *map = GifMakeMapObject(256, colors);
+    EGifSetGifVersion(g->gif, true);
+    bool ok = map && EGifPutScreenDesc(g->gif, w, h, 8, 0, map) == GIF_OK;
+    GifFreeMapObject(map);
+    // Loop for ever: the application block browsers read.
+    const GifByteType loop[3] = {1, 0, 0};
+    ok = ok && EGifPutExtensionLeader(g->gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+         EGifPutExtensionBlock(g->gif, 11, "NETSCAPE2.0") == GIF_OK &&
+         EGifPutExtensionBlock(g->gif, 3, loop) == GIF_OK &&
+         EGifPutExtensionTrailer(g->gif) == GIF_OK;
+    return ok || gif_failed(g, g->gif->Error, "header", why, why_cap);
+}
+
+bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char *why,
+                   std::size_t why_cap)
+{
+    const unsigned char *top = row_stride < 0 ? rgb + (long)(g->h - 1) * -row_stride : rgb;
+    for (int y = 0; y < g->h; ++y) {
+        const unsigned char *row = top + (long)y * row_stride;
+        unsigned char *out = &g->cur[(std::size_t)y * (std::size_t)g->w];
+        for (int x = 0; x < g->w; ++x)
+            out[x] = palette_index(row + 3 * x);
+    }
+    // The rectangle that differs from the last frame; the first frame is whole. A frame like
+    // the last is stored as one pixel, so that it still takes its time.
+    int x0 = 0, y0 = 0, x1 = g->w - 1, y1 = g->h - 1;
+    if (g->nframes > 0) {
+        x0 = g->w, y0 = g->h, x1 = -1, y1 = -1;
+        for (int y = 0; y < g->h; ++y) {
+            const unsigned char *a = &g->cur[(std::size_t)y * (std::size_t)g->w];
+            const unsigned char *b = &g->prev[(std::size_t)y * (std::size_t)g->w];
+            if (std::memcmp(a, b, (std::size_t)g->w) == 0)
+                continue;
+            y0 = y < y0 ? y : y0;
+            y1 = y;
+            for (int x = 0; x < g->w; ++x) {
+                if (a[x] != b[x]) {
+                    x0 = x < x0 ? x : x0;
+                    x1 = x > x1 ? x : x1;
+                }
+            }
+        }
+        if (x1 < 0)
+            x0 = y0 = x1 = y1 = 0;
+    }
+    // Earlier frames stay where this one does not cover them.
+    GraphicsControlBlock gcb{DISPOSE_DO_NOT, false, g->delay_cs, NO_TRANSPARENT_COLOR};
+    GifByteType ext[4];
+    EGifGCBToExtension(&gcb, ext);
+    bool ok = EGifPutExtension(g->gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK &&
+              EGifPutImageDesc(g->gif, x0, y0, x1 - x0 + 1, y1 - y0 + 1, false, nullptr) == GIF_OK;
+    for (int y = y0; ok && y <= y1; ++y)
+        ok = EGifPutLine(g->gif, &g->cur[(std::size_t)y * (std::size_t)g->w + (std::size_t)x0],
+                         x1 - x0 + 1) == GIF_OK;
+    if (!ok)
+        return gif_failed(g, g->gif->Error, "frame", why, why_cap);
+    g->prev.swap(g->cur);
+    if (g->cur.empty())
+        g->cur.assign(g->prev.size(), 0);
+    ++g->nframes;
+    return true;
+}
+
+bool gif_close(GifWriter *g, char *why, std::size_t why_cap)
+{
+    int error = 0;
+    int done = EGifCloseFile(g->gif, &error);
+    g->gif = nullptr;
+    if (done != GIF_OK)
+        return gif_failed(g, error, "end", why, why_cap);
+    if (std::rename(g->tmp.c_str(), g->path.c_str()) != 0) {
+        std::snprintf(why, why_cap, "cannot rename %s to %s: %s", g->tmp.c_str(), g->path.c_str(),
+                      std::strerror(errno));
+        gif_abandon(g);
+        return false;
+    }
+    return true;
+}
+
+void gif_abandon(GifWriter *g)
+{
+    if (g->gif) {
+        int error = 0;
+        EGifCloseFile(g->gif, &error);
+        g->gif = nullptr;
+    }
+    if (!g->tmp.empty())
+        std::remove(g->tmp.c_str());
+}
