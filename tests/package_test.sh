@@ -19,8 +19,9 @@ done
 grep -qE 'libgl1|libopengl0' <<<"$depends" || { echo "Depends lacks the OpenGL library"; exit 1; }
 
 dpkg-deb -x "$deb" "$work/root"
-for f in bin/resview bin/rescheck bin/resrender bin/resview-sample-series \
-    share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz; do
+for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/resview-sample-series \
+    share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz \
+    share/man/man1/res2vtk.1.gz; do
     test -e "$work/root/usr/$f" || { echo "missing from the package: /usr/$f"; exit 1; }
 done
 for page in "$work"/root/usr/share/man/man1/*.1.gz; do
@@ -29,6 +30,8 @@ done
 
 "$work/root/usr/bin/resview-sample-series" --last 20 "$work/series"
 "$work/root/usr/bin/rescheck" "$work/series"
+"$work/root/usr/bin/res2vtk" -o "$work/vtk/series.pvd" "$work/series"
+test -s "$work/vtk/series/res0020.vtu" || { echo "the installed res2vtk wrote no VTK file"; exit 1; }
 
 RESVIEW_EXE="$work/root/usr/bin/resview" RESRENDER_EXE="$work/root/usr/bin/resrender" "$e2e" \
     --gtest_filter='EndToEnd.FirstPicture*:EndToEnd.StepsThroughTheSeries:EndToEnd.QuitKeys*:EndToEnd.Renderer*'

@@ -6,23 +6,19 @@
 #include "offscreen.h"
 #include "png_file.h"
 #include "res_file.h"
+#include "series_tool.h"
 #include "viewer_state.h"
 
 #include <GL/gl.h>
-#include <cerrno>
-#include <charconv>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -49,13 +45,9 @@ constexpr int SIZE_MAX_PX = 4096; // largest picture side, pixels
 constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers slow shorter ones
 
 struct Options {
-    const char *dir = nullptr; // the series; nullptr for the working directory
     const char *png_dir = nullptr;
     const char *gif_path = nullptr;
     int fps = 25;
-    int first = 0;
-    int last = FILE_INDEX_MAX;
-    int every = 1;
     float rot_x = 0.0f; // degrees
     float rot_y = 0.0f; // degrees
     float tx = 0.0f;    // mesh units
@@ -65,110 +57,43 @@ struct Options {
     int h = 300;
 };
 
-int usage_error(const char *what, const char *arg)
-{
-    std::fprintf(stderr, "resrender: %s%s\n%s", what, arg, USAGE);
-    return 2;
-}
-
-bool parse_int(const char *s, int lo, int hi, int *v)
-{
-    const char *end = s + std::strlen(s);
-    auto c = std::from_chars(s, end, *v);
-    return c.ec == std::errc() && c.ptr == end && c.ptr != s && *v >= lo && *v <= hi;
-}
-
 // A decimal number stored as the viewer stores the view: a single-precision float.
 bool parse_float(const char *s, float *v)
 {
-    const char *end = s + std::strlen(s);
     double d = 0;
-    auto c = std::from_chars(s + (*s == '+'), end, d);
+    if (!parse_number(s, &d))
+        return false;
     *v = (float)d;
-    return c.ec == std::errc() && c.ptr == end && c.ptr != s && std::isfinite(*v);
+    return std::isfinite(*v);
 }
 
 bool parse_size(const char *s, int *w, int *h)
 {
     const char *x = std::strchr(s, 'x');
-    if (!x)
-        return false;
-    std::string ws(s, x);
-    return parse_int(ws.c_str(), 1, SIZE_MAX_PX, w) && parse_int(x + 1, 1, SIZE_MAX_PX, h);
+    return x && parse_int(std::string(s, x).c_str(), 1, SIZE_MAX_PX, w) &&
+           parse_int(x + 1, 1, SIZE_MAX_PX, h);
 }
 
 // -1 when the run may go on; otherwise the exit status (0 after --help).
-int parse_options(int argc, char **argv, Options *o)
+int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string opt = argv[i];
-        if (opt == "--help" || opt == "-h") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        }
-        if (opt.size() < 2 || opt[0] != '-') {
-            if (o->dir)
-                return usage_error("more than one directory given: ", argv[i]);
-            o->dir = argv[i];
-            continue;
-        }
-        // "--name value" or "--name=value".
-        const char *val = nullptr;
-        std::size_t eq = opt.find('=');
-        if (eq != std::string::npos) {
-            val = argv[i] + eq + 1;
-            opt.resize(eq);
-        } else if (i + 1 < argc) {
-            val = argv[i + 1];
-        }
-        const struct {
-            const char *name;
-            float *f;
-        } views[] = {{"--rot-x", &o->rot_x},
-                     {"--rot-y", &o->rot_y},
-                     {"--tx", &o->tx},
-                     {"--ty", &o->ty},
-                     {"--tz", &o->tz}};
-        const struct {
-            const char *name;
-            int *v;
-            int lo, hi;
-        } ints[] = {{"--first", &o->first, 0, FILE_INDEX_MAX},
-                    {"--last", &o->last, 0, FILE_INDEX_MAX},
-                    {"--every", &o->every, 1, FILE_INDEX_MAX + 1},
-                    {"--fps", &o->fps, 1, FPS_MAX}};
-        bool known = opt == "--png" || opt == "--gif" || opt == "--size";
-        for (const auto &v : views)
-            known |= opt == v.name;
-        for (const auto &n : ints)
-            known |= opt == n.name;
-        if (!known)
-            return usage_error("unknown option ", argv[i]);
-        if (!val)
-            return usage_error("a value is missing after ", argv[i]);
-        if (eq == std::string::npos)
-            ++i;
-        bool ok = *val != '\0';
-        if (opt == "--png")
-            o->png_dir = val;
-        else if (opt == "--gif")
-            o->gif_path = val;
-        else if (opt == "--size")
-            ok = parse_size(val, &o->w, &o->h);
-        for (const auto &v : views)
-            if (opt == v.name)
-                ok = parse_float(val, v.f);
-        for (const auto &n : ints)
-            if (opt == n.name)
-                ok = parse_int(val, n.lo, n.hi, n.v);
-        if (!ok)
-            return usage_error(("not a valid value for " + opt + ": ").c_str(), val);
-    }
-    if (!o->png_dir && !o->gif_path)
-        return usage_error("nothing to write: give --png, --gif or both", "");
-    if (o->first > o->last)
-        return usage_error("--first comes after --last", "");
-    return -1;
+    std::vector<Option> opts = {
+        {"--png", true, [o](const char *v) { return (o->png_dir = v) != nullptr; }},
+        {"--gif", true, [o](const char *v) { return (o->gif_path = v) != nullptr; }},
+        {"--fps", true, [o](const char *v) { return parse_int(v, 1, FPS_MAX, &o->fps); }},
+        {"--rot-x", true, [o](const char *v) { return parse_float(v, &o->rot_x); }},
+        {"--rot-y", true, [o](const char *v) { return parse_float(v, &o->rot_y); }},
+        {"--tx", true, [o](const char *v) { return parse_float(v, &o->tx); }},
+        {"--ty", true, [o](const char *v) { return parse_float(v, &o->ty); }},
+        {"--tz", true, [o](const char *v) { return parse_float(v, &o->tz); }},
+        {"--size", true, [o](const char *v) { return parse_size(v, &o->w, &o->h); }},
+    };
+    for (auto &r : range_options(run))
+        opts.push_back(r);
+    int status = parse_command_line(argc, argv, run->program, USAGE, opts, &run->dir);
+    if (status < 0 && !o->png_dir && !o->gif_path)
+        status = usage_error(run->program, USAGE, "nothing to write: give --png, --gif or both");
+    return status < 0 ? start_run(run, USAGE) : status;
 }
 
 // The pictures on their way from the renderer to the files: a ring of frames that the writer
@@ -227,26 +152,6 @@ void write_frames(Output *out)
     }
 }
 
-// The counts of a run, for the progress line and the summary.
-struct Tally {
-    int done = 0; // indices of the range looked at
-    int rendered = 0;
-    int missing = 0;
-    int broken = 0;
-};
-
-double seconds_since(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Wipes the progress line, so that a diagnostic or the summary starts on a clean line.
-void clear_progress(bool tty)
-{
-    if (tty)
-        std::fputs("\r\033[K", stderr);
-}
-
 // Draws file n into the next free frame of the ring; false once the writer has failed.
 bool render(Output *out, int n)
 {
@@ -276,16 +181,12 @@ bool render(Output *out, int n)
 int main(int argc, char **argv)
 {
     Options opt;
-    int status = parse_options(argc, argv, &opt);
+    SeriesRun run;
+    run.program = "resrender";
+    run.rate_unit = "frames/s";
+    int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
-    DIR *d = opendir(opt.dir ? opt.dir : ".");
-    if (!d) {
-        std::fprintf(stderr, "resrender: cannot read %s: %s\n", opt.dir ? opt.dir : ".",
-                     std::strerror(errno));
-        return 1;
-    }
-    closedir(d);
     std::error_code ec;
     if (opt.png_dir && !std::filesystem::is_directory(opt.png_dir, ec) &&
         !std::filesystem::create_directories(opt.png_dir, ec)) {
@@ -322,34 +223,13 @@ int main(int argc, char **argv)
     vs.tz = opt.tz;
 
     std::thread writer(write_frames, &out);
-    const bool tty = isatty(2) != 0;
-    const int ntotal = (opt.last - opt.first) / opt.every + 1;
-    const auto t0 = std::chrono::steady_clock::now();
-    double shown = -1; // when the progress line was last drawn, seconds
-    Tally t;
-    for (int n = opt.first; n <= opt.last; n += opt.every) {
-        ++t.done;
-        LoadResult r = load_res(opt.dir, n, &vs.mesh);
-        if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT) {
-            ++t.missing; // a gap in the series, or a file not written yet
-        } else if (r.status != LoadStatus::LOADED) {
-            ++t.broken;
-            clear_progress(tty);
-            if (r.status == LoadStatus::MALFORMED)
-                print_res_error(stderr, r.path, r.fault);
-            else
-                std::fprintf(stderr, "cannot open %s: %s\n", r.path, std::strerror(r.errnum));
-        } else if (render(&out, n)) {
-            ++t.rendered;
-        } else {
-            break;
+    for (int n = run.first; n <= run.last; n += run.every) {
+        if (load_next(&run, n, &vs.mesh)) {
+            if (!render(&out, n))
+                break;
+            ++run.written;
         }
-        double s = seconds_since(t0);
-        if (tty && (s - shown >= 0.1 || t.done == ntotal)) {
-            std::fprintf(stderr, "\rresrender: %d/%d %s, %.0f frames/s\033[K", t.done, ntotal,
-                         res_file_name(n), t.rendered / (s > 0 ? s : 1));
-            shown = s;
-        }
+        show_progress(&run, n);
     }
     {
         std::lock_guard<std::mutex> lock(out.m);
@@ -360,27 +240,20 @@ int main(int argc, char **argv)
     close_offscreen();
 
     bool failed = out.failed;
-    if (!failed && opt.gif_path && t.rendered > 0)
+    if (!failed && opt.gif_path && run.written > 0)
         failed = !gif_close(&out.gif, out.why, sizeof out.why);
     else if (opt.gif_path)
         gif_abandon(&out.gif);
-    clear_progress(tty);
     if (failed)
-        std::fprintf(stderr, "resrender: %s\n", out.why);
-    const char *dir = opt.dir ? opt.dir : ".";
-    if (t.rendered + t.broken == 0)
-        std::fprintf(stderr, "resrender: no result file of %d..%d is present in %s\n", opt.first,
-                     opt.last, dir);
+        std::fprintf(stderr, "%sresrender: %s\n", run.tty ? "\r\033[K" : "", out.why);
     std::string where;
-    if (opt.png_dir && t.rendered > 0)
+    if (opt.png_dir && run.written > 0)
         where = std::string("PNG files in ") + opt.png_dir;
-    if (opt.gif_path && t.rendered > 0 && !failed)
+    if (opt.gif_path && run.written > 0 && !failed)
         where += (where.empty() ? "GIF " : ", GIF ") + std::string(opt.gif_path);
     if (where.empty())
         where = "nothing written";
     if (failed)
         where += ", stopped early";
-    std::fprintf(stderr, "resrender: %d rendered, %d missing, %d broken in %.2f s; %s\n",
-                 t.rendered, t.missing, t.broken, seconds_since(t0), where.c_str());
-    return failed || t.broken > 0 || t.rendered == 0 ? 1 : 0;
+    return finish_run(&run, "rendered", failed, where);
 }

@@ -1,0 +1,132 @@
+"""The real res2vtk, its output read back by an independent VTK reader (meshio) and the
+collection by Python's XML parser: coordinates bit for bit, connectivity, the node and element
+arrays, times of a series with gaps, both encodings, exit statuses.
+
+usage: python3 res2vtk_test.py RES2VTK_EXE
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+from decimal import Decimal
+
+import meshio
+import numpy as np
+
+EXE = None
+
+GOOD = "3 1\n1 1 2 3\n1 0 0\n2 4 0\n3 0 4\n"
+# Elements out of order, corners in an order of their own, coordinates in every notation.
+FANCY = ("4 2\n2 4 3 2\n1 3 1 2\n"
+         "3 -0 1e-310\n1 .5 +3\n2 1.2345678901234567 -2.5e-3\n4 1e300 -7\n")
+SERIES = {0: GOOD, 1: FANCY, 3: "3 1\n1 1 2 9\n", 7: GOOD, 1000: FANCY}
+
+
+def res2vtk(cwd, *args):
+    return subprocess.run([EXE, *args], cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def inp_mesh(text):
+    """The mesh of a result file as Python reads it: points by node number, corners by element."""
+    tok = text.split()
+    np_, nele = int(tok[0]), int(tok[1])
+    at = 2
+    cells = [None] * nele
+    for _ in range(nele):
+        k, a, b, c = (int(t) for t in tok[at:at + 4])
+        cells[k - 1] = [a - 1, b - 1, c - 1]
+        at += 4
+    points = [None] * np_
+    for _ in range(np_):
+        points[int(tok[at]) - 1] = [float(tok[at + 1]), float(tok[at + 2]), 0.0]
+        at += 3
+    return np.array(points, dtype=np.float64), np.array(cells, dtype=np.int64)
+
+
+class Res2vtk(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        for n, text in SERIES.items():
+            name = "res0%03d.inp" % n
+            with open(os.path.join(self.dir, name), "w") as f:
+                f.write(text)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def test_series_with_gaps_reads_back_in_both_encodings(self):
+        meshes = {}
+        for encoding in ([], ["--ascii"]):
+            out = "out/run%s.pvd" % ("_ascii" if encoding else "")
+            r = res2vtk(self.dir, "-o", out, "--dt", "0.1", *encoding)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertEqual(r.stdout, "")
+            lines = r.stderr.splitlines()
+            self.assertEqual(lines[0],
+                             "res0003.inp:2: element 1 names node 9, but the file has 3 nodes")
+            self.assertTrue(lines[-1].startswith("res2vtk: 4 converted, 1006 missing, 1 broken in "),
+                            lines[-1])
+
+            root = ET.parse(os.path.join(self.dir, out)).getroot()
+            sets = root.findall("./Collection/DataSet")
+            folder = os.path.basename(out)[:-4]
+            self.assertEqual([d.get("file") for d in sets],
+                             [folder + "/res0%03d.vtu" % n for n in (0, 1, 7, 1000)])
+            # The double nearest n x dt, not n times the double nearest dt.
+            self.assertEqual([float(d.get("timestep")) for d in sets],
+                             [float(Decimal(n) * Decimal("0.1")) for n in (0, 1, 7, 1000)])
+            for d in sets:
+                n = int(d.get("file")[-8:-4])
+                m = meshio.read(os.path.join(self.dir, "out", d.get("file")))
+                points, cells = inp_mesh(SERIES[n])
+                self.assertEqual(m.points.dtype, np.float64)
+                self.assertEqual(m.points.tobytes(), points.tobytes(), "file %d" % n)
+                self.assertEqual(len(m.cells), 1)
+                self.assertEqual(m.cells[0].type, "triangle")
+                np.testing.assert_array_equal(m.cells[0].data, cells)
+                node, element = m.point_data["node"], m.cell_data["element"][0]
+                self.assertEqual((node.dtype, element.dtype), (np.int32, np.int32))
+                np.testing.assert_array_equal(node, np.arange(1, len(points) + 1))
+                np.testing.assert_array_equal(element, np.arange(1, len(cells) + 1))
+                meshes.setdefault(n, []).append(m)
+        for n, (binary, text) in meshes.items():
+            self.assertEqual(binary.points.tobytes(), text.points.tobytes())
+            np.testing.assert_array_equal(binary.cells[0].data, text.cells[0].data)
+
+    def test_rerun_replaces_the_earlier_output(self):
+        self.assertEqual(res2vtk(self.dir, "--last", "2").returncode, 0)
+        r = res2vtk(self.dir, "--first", "7", "--last", "7", "--dt", "2.5e-3")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        root = ET.parse(os.path.join(self.dir, "series.pvd")).getroot()
+        self.assertEqual([(d.get("timestep"), d.get("file"))
+                          for d in root.findall("./Collection/DataSet")],
+                         [("0.0175", "series/res0007.vtu")])
+        self.assertEqual(os.listdir(os.path.join(self.dir, "series")), ["res0007.vtu"])
+
+    def test_statuses_and_what_is_written(self):
+        cases = [
+            (["--dt", "0"], 2, "res2vtk: not a valid value for --dt: 0\nusage: res2vtk"),
+            (["--dt", "1,5"], 2, "res2vtk: not a valid value for --dt: 1,5\n"),
+            (["-o", "series.vtu"], 2, "res2vtk: not a valid value for -o: series.vtu\n"),
+            (["--ascii=yes"], 2, "res2vtk: --ascii takes no value\n"),
+            (["--frobnicate"], 2, "res2vtk: unknown option --frobnicate\n"),
+            (["--first", "9", "--last", "8"], 2, "res2vtk: --first comes after --last\n"),
+            (["--first", "8", "--last", "9"], 1, "res2vtk: no result file of 8..9 is present in .\n"),
+            (["-o", "/etc/hostname/x.pvd"], 1, "res2vtk: cannot make /etc/hostname/x: "),
+            (["--last", "1", "missing-dir"], 1, "res2vtk: cannot read missing-dir: "),
+            (["--last", "1"], 0, "res2vtk: 2 converted, 0 missing, 0 broken in "),
+        ]
+        for args, status, err in cases:
+            with self.subTest(args=args):
+                r = res2vtk(self.dir, *args)
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertTrue(r.stderr.startswith(err), r.stderr)
+                self.assertEqual(os.path.exists(os.path.join(self.dir, "series.pvd")), status == 0)
+
+
+if __name__ == "__main__":
+    EXE = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
