@@ -79,7 +79,7 @@ bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char
         const unsigned char *row = top + (long)y * row_stride;
         unsigned char *out = &g->cur[(std::size_t)y * (std::size_t)g->w];
         for (int x = 0; x < g->w; ++x)
-            out[x] = palette_index(row + 3 * x);
+            out[x] = palette_index(row + 3L * x);
     }
     // The rectangle that differs from the last frame; the first frame is whole. A frame like
     // the last is stored as one pixel, so that it still takes its time.

@@ -12,7 +12,7 @@
 
 // The fuzz build makes both small, so that short inputs cross chunk boundaries.
 #ifndef RES_READ_CHUNK
-#define RES_READ_CHUNK (64 * 1024)
+#define RES_READ_CHUNK 65536
 #endif
 #ifndef RES_TOKEN_MAX
 #define RES_TOKEN_MAX 4096

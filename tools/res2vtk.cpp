@@ -160,14 +160,15 @@ constexpr uint8_t VTK_TRIANGLE = 5;
 void fill_arrays(const Mesh &m, Arrays *a)
 {
     for (int i = 0; i < m.np; ++i) {
-        a->points[3 * i] = m.x[i];
-        a->points[3 * i + 1] = m.y[i];
-        a->points[3 * i + 2] = 0.0;
+        double *p = &a->points[3 * (std::size_t)i];
+        p[0] = m.x[i];
+        p[1] = m.y[i];
+        p[2] = 0.0;
         a->node[i] = i + 1;
     }
     for (int e = 0; e < m.nele; ++e) {
         for (int j = 0; j < 3; ++j)
-            a->connectivity[3 * e + j] = m.ele[e][j]; // corner order as the file gives it
+            a->connectivity[3 * (std::size_t)e + (std::size_t)j] = m.ele[e][j]; // file's order
         a->offsets[e] = 3 * (e + 1);
         a->types[e] = VTK_TRIANGLE;
         a->element[e] = e + 1;

@@ -1,0 +1,76 @@
+// The programs beside the viewer on whole series, each the real program timed from start to end
+// (median of three runs): resrender on the 1011-file sample series to PNG, to GIF and to both,
+// and on max-size meshes; res2vtk on 1011 max-size files in both encodings.
+#include "bench_support.h"
+#include "child.h"
+#include "res_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// Median wall time of three runs in seconds; -1 if a run failed.
+double median_seconds(const std::vector<std::string> &args, const std::string &cwd)
+{
+    std::vector<double> s;
+    for (int i = 0; i < 3; ++i) {
+        double t0 = now_ms();
+        Outcome o = run_program(args, cwd, {"DISPLAY"}, 600000);
+        if (o.status != 0) {
+            std::fprintf(stderr, "tools_bench: %s failed:\n%s", args[0].c_str(), o.err.c_str());
+            return -1;
+        }
+        s.push_back((now_ms() - t0) / 1e3);
+    }
+    std::sort(s.begin(), s.end());
+    return s[1];
+}
+
+} // namespace
+
+int main()
+{
+    TempDir dir;
+    const std::string sample = dir.path + "/sample", max = dir.path + "/max";
+    for (const auto &args : {std::vector<std::string>{SAMPLE_SERIES_EXE, sample},
+                             std::vector<std::string>{SAMPLE_SERIES_EXE, "--max-size", max}}) {
+        Outcome o = run_program(args, dir.path);
+        if (o.status != 0) {
+            std::fprintf(stderr, "tools_bench: cannot write a series: %s", o.err.c_str());
+            return 1;
+        }
+    }
+    const double files = FILE_INDEX_MAX + 1;
+    const struct {
+        const char *what;
+        std::vector<std::string> args;
+        double per; // figures per run: frames for ms a frame, 0 for seconds a run
+    } runs[] = {
+        {"resrender, sample series to PNG (goal: 6 ms)",
+         {RESRENDER_EXE, "--png", "png", sample},
+         files},
+        {"resrender, sample series to GIF", {RESRENDER_EXE, "--gif", "a.gif", sample}, files},
+        {"resrender, sample series to PNG and GIF",
+         {RESRENDER_EXE, "--png", "png", "--gif", "a.gif", sample},
+         files},
+        {"resrender, max-size mesh to PNG (101 files)",
+         {RESRENDER_EXE, "--last", "100", "--png", "maxpng", max},
+         101},
+        {"res2vtk, 1011 max-size files, binary (goal: 2 s)", {RES2VTK_EXE, max}, 0},
+        {"res2vtk, 1011 max-size files, --ascii", {RES2VTK_EXE, "--ascii", max}, 0},
+    };
+    for (const auto &r : runs) {
+        double s = median_seconds(r.args, dir.path);
+        if (s < 0)
+            return 1;
+        if (r.per > 0)
+            print_figure(r.what, s / r.per * 1e3, "ms/f");
+        else
+            print_figure(r.what, s, "s");
+    }
+    return 0;
+}
