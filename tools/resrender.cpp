@@ -187,18 +187,20 @@ int main(int argc, char **argv)
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
-    std::error_code ec;
-    if (opt.png_dir && !std::filesystem::is_directory(opt.png_dir, ec) &&
-        !std::filesystem::create_directories(opt.png_dir, ec)) {
-        std::fprintf(stderr, "resrender: cannot make %s: %s\n", opt.png_dir, ec.message().c_str());
-        return 1;
-    }
     // Mesa's software rasteriser draws these small frames fastest on the calling thread, which
     // leaves the other processor to the encoder; the pixels are the same either way.
     setenv("LP_NUM_THREADS", "0", 0);
     char why[1024];
     if (!open_offscreen(opt.w, opt.h, why, sizeof why)) {
         std::fprintf(stderr, "resrender: %s\n", why);
+        return 1;
+    }
+    // The outputs only once there is a context to draw them.
+    std::error_code ec;
+    if (opt.png_dir && !std::filesystem::is_directory(opt.png_dir, ec) &&
+        !std::filesystem::create_directories(opt.png_dir, ec)) {
+        std::fprintf(stderr, "resrender: cannot make %s: %s\n", opt.png_dir, ec.message().c_str());
+        close_offscreen();
         return 1;
     }
     static Output out; // three frames of up to 48 MiB each, and the GIF's state

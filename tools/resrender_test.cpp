@@ -14,11 +14,13 @@ namespace
 const char GOOD[] = "3 1\n1 1 2 3\n1 0 0\n2 4 0\n3 0 4\n";
 const char OTHER[] = "3 1\n1 1 2 3\n1 -4 0\n2 -2 0\n3 -4 2\n";
 
-Outcome resrender(const TempDir &dir, std::vector<std::string> args)
+Outcome resrender(const TempDir &dir, std::vector<std::string> args, const char *more_env = nullptr)
 {
     args.insert(args.begin(), RESRENDER_EXE);
     std::vector<std::string> env = gl_program_env();
     env.push_back("DISPLAY");
+    if (more_env)
+        env.push_back(more_env);
     return run_program(args, dir.path, env);
 }
 
@@ -75,11 +77,16 @@ TEST(Resrender, StatusesAndWhatIsWritten)
         std::vector<std::string> args;
         int status;
         const char *err_start;
+        const char *env = nullptr;
     } cases[] = {
         {{"--png", "p", "--first", "1", "--last", "1", "--size", "64x32"},
          0,
          "resrender: 1 rendered"},
         {{"--gif", "g.gif", "--first", "2", "--last", "9"}, 1, "resrender: no result file of 2..9"},
+        {{"--png", "q", "--gif", "g.gif"},
+         1,
+         "resrender: no OpenGL context without a display: ",
+         "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"},
         {{"--gif", "g.gif", "--last", "1", "--first", "1", "no-such-dir"},
          1,
          "resrender: cannot read no-such-dir: No such file or directory"},
@@ -97,7 +104,7 @@ TEST(Resrender, StatusesAndWhatIsWritten)
         {{"--png", "p", "a", "b"}, 2, "resrender: more than one directory given: b\n"},
     };
     for (const auto &c : cases) {
-        Outcome o = resrender(dir, c.args);
+        Outcome o = resrender(dir, c.args, c.env);
         std::string args;
         for (const auto &a : c.args)
             args += a + " ";
