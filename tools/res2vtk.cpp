@@ -308,10 +308,14 @@ int main(int argc, char **argv)
     pvd += "  </Collection>\n</VTKFile>\n";
     if (!failed && run.written > 0) {
         failed = !write_whole(opt.pvd, pvd, &why);
-        // The collection now names this run's files alone: an earlier run's others go.
-        for (int n = 0; !failed && n <= FILE_INDEX_MAX; ++n)
+        // The collection now names this run's files alone: an earlier run's others go, and what
+        // an interrupted run left half written.
+        for (int n = 0; !failed && n <= FILE_INDEX_MAX; ++n) {
+            std::string path = opt.folder + "/" + vtu_name(n);
             if (!written[n])
-                std::filesystem::remove(opt.folder + "/" + vtu_name(n), ec);
+                std::filesystem::remove(path, ec);
+            std::filesystem::remove(path + ".tmp", ec);
+        }
     }
     if (failed)
         std::fprintf(stderr, "%sres2vtk: %s\n", run.tty ? "\r\033[K" : "", why.c_str());
