@@ -125,8 +125,9 @@ void refill(Reader &r)
 // that from_chars is compiled for base 10 alone: a fifth of the read is integers.
 [[gnu::flatten]] inline bool int_at(Reader &r, int *v, bool *too_large)
 {
-    auto c = std::from_chars(skip_plus(r), r.end, *v);
-    if (c.ptr == skip_plus(r) || !whole(r, c.ptr))
+    const char *digits = skip_plus(r);
+    auto c = std::from_chars(digits, r.end, *v);
+    if (c.ptr == digits || !whole(r, c.ptr))
         return false;
     if (c.ec == std::errc::result_out_of_range) {
         *too_large = true;

@@ -259,13 +259,6 @@ void vtu_text(const Mesh &m, bool ascii, std::string *out)
     xml += "</VTKFile>\n";
 }
 
-// The series' name for file n with .vtu for .inp.
-std::string vtu_name(int n)
-{
-    std::string name = res_file_name(n);
-    return name.replace(name.size() - 4, 4, ".vtu");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -276,13 +269,8 @@ int main(int argc, char **argv)
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
-    std::error_code ec;
-    if (!std::filesystem::is_directory(opt.folder, ec) &&
-        !std::filesystem::create_directories(opt.folder, ec)) {
-        std::fprintf(stderr, "res2vtk: cannot make %s: %s\n", opt.folder.c_str(),
-                     ec.message().c_str());
+    if (!make_output_dir(&run, opt.folder))
         return 1;
-    }
     // The .vtu files are named relative to the .pvd, so that the two move together.
     const std::string rel = std::filesystem::path(opt.folder).filename().string() + "/";
     std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
@@ -294,13 +282,14 @@ int main(int argc, char **argv)
     bool failed = false;
     for (int n = run.first; n <= run.last && !failed; n += run.every) {
         if (load_next(&run, n, &mesh)) {
+            const std::string name = output_name(n, ".vtu");
             vtu_text(mesh, opt.ascii, &vtu);
-            failed = !write_whole(opt.folder + "/" + vtu_name(n), vtu, &why);
+            failed = !write_whole(opt.folder + "/" + name, vtu, &why);
             if (!failed) {
                 written[n] = true;
                 ++run.written;
                 pvd += "    <DataSet timestep=\"" + time_of(opt, n) + "\" group=\"\" part=\"0\" " +
-                       "file=\"" + xml_escaped(rel + vtu_name(n)) + "\"/>\n";
+                       "file=\"" + xml_escaped(rel + name) + "\"/>\n";
             }
         }
         show_progress(&run, n);
@@ -310,19 +299,18 @@ int main(int argc, char **argv)
         failed = !write_whole(opt.pvd, pvd, &why);
         // The collection now names this run's files alone: an earlier run's others go, and what
         // an interrupted run left half written.
+        std::error_code ec;
         for (int n = 0; !failed && n <= FILE_INDEX_MAX; ++n) {
-            std::string path = opt.folder + "/" + vtu_name(n);
+            std::string path = opt.folder + "/" + output_name(n, ".vtu");
             if (!written[n])
                 std::filesystem::remove(path, ec);
             std::filesystem::remove(path + ".tmp", ec);
         }
     }
-    if (failed)
-        std::fprintf(stderr, "%sres2vtk: %s\n", run.tty ? "\r\033[K" : "", why.c_str());
     std::string where = "nothing written";
     if (!failed && run.written > 0)
         where = opt.pvd + " with " + opt.folder + "/";
     else if (failed)
         where = "stopped early; " + opt.pvd + " left as it was";
-    return finish_run(&run, "converted", failed, where);
+    return finish_run(&run, "converted", failed ? why.c_str() : nullptr, where);
 }

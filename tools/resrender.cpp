@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -109,7 +108,7 @@ struct Output {
     long consumed = 0;                       // frames written
     bool finished = false;                   // no more frames will come
     bool failed = false;                     // an output could not be written; why says so
-    char why[1024] = "";
+    char why[1024] = "";                     // written by the writer thread alone
     std::mutex m;
     std::condition_variable cv;
 };
@@ -120,9 +119,7 @@ bool write_frame(Output *out, int slot, char *why, std::size_t cap)
     const unsigned char *rgb = out->frames[slot].data();
     long stride = -3L * o.w;
     if (o.png_dir) {
-        // res0001.inp -> res0001.png, res01000.inp -> res01000.png.
-        std::string name = res_file_name(out->index[slot]);
-        std::string path = std::string(o.png_dir) + "/" + name.replace(name.size() - 4, 4, ".png");
+        std::string path = std::string(o.png_dir) + "/" + output_name(out->index[slot], ".png");
         if (!write_png(path.c_str(), o.w, o.h, rgb, stride, why, cap))
             return false;
     }
@@ -138,14 +135,10 @@ void write_frames(Output *out)
             return;
         int slot = (int)(out->consumed % RING);
         lock.unlock();
-        char why[sizeof out->why];
-        bool ok = write_frame(out, slot, why, sizeof why);
+        bool ok = write_frame(out, slot, out->why, sizeof out->why);
         lock.lock();
         ++out->consumed;
-        if (!ok) {
-            out->failed = true;
-            std::memcpy(out->why, why, sizeof why);
-        }
+        out->failed = !ok;
         out->cv.notify_all();
         if (!ok)
             return;
@@ -196,10 +189,7 @@ int main(int argc, char **argv)
         return 1;
     }
     // The outputs only once there is a context to draw them.
-    std::error_code ec;
-    if (opt.png_dir && !std::filesystem::is_directory(opt.png_dir, ec) &&
-        !std::filesystem::create_directories(opt.png_dir, ec)) {
-        std::fprintf(stderr, "resrender: cannot make %s: %s\n", opt.png_dir, ec.message().c_str());
+    if (opt.png_dir && !make_output_dir(&run, opt.png_dir)) {
         close_offscreen();
         return 1;
     }
@@ -246,8 +236,6 @@ int main(int argc, char **argv)
         failed = !gif_close(&out.gif, out.why, sizeof out.why);
     else if (opt.gif_path)
         gif_abandon(&out.gif);
-    if (failed)
-        std::fprintf(stderr, "%sresrender: %s\n", run.tty ? "\r\033[K" : "", out.why);
     std::string where;
     if (opt.png_dir && run.written > 0)
         where = std::string("PNG files in ") + opt.png_dir;
@@ -257,5 +245,5 @@ int main(int argc, char **argv)
         where = "nothing written";
     if (failed)
         where += ", stopped early";
-    return finish_run(&run, "rendered", failed, where);
+    return finish_run(&run, "rendered", failed ? out.why : nullptr, where);
 }

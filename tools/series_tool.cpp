@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <unistd.h>
 
 bool parse_int(const char *s, int lo, int hi, int *v)
@@ -145,14 +146,32 @@ void show_progress(SeriesRun *run, int n)
     run->shown = s;
 }
 
-int finish_run(SeriesRun *run, const char *verb, bool failed, const std::string &where)
+bool make_output_dir(const SeriesRun *run, const std::string &dir)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec) || std::filesystem::create_directories(dir, ec))
+        return true;
+    std::fprintf(stderr, "%s: cannot make %s: %s\n", run->program, dir.c_str(),
+                 ec.message().c_str());
+    return false;
+}
+
+std::string output_name(int n, const char *ext)
+{
+    std::string name = res_file_name(n);
+    return name.replace(name.size() - 4, 4, ext);
+}
+
+int finish_run(SeriesRun *run, const char *verb, const char *failure, const std::string &where)
 {
     clear_progress(run);
+    if (failure)
+        std::fprintf(stderr, "%s: %s\n", run->program, failure);
     if (run->written + run->broken == 0)
         std::fprintf(stderr, "%s: no result file of %d..%d is present in %s\n", run->program,
                      run->first, run->last, run->dir ? run->dir : ".");
     std::fprintf(stderr, "%s: %d %s, %d missing, %d broken in %.2f s; %s\n", run->program,
                  run->written, verb, run->missing, run->broken, seconds_since(run->t0),
                  where.c_str());
-    return failed || run->broken > 0 || run->written == 0 ? 1 : 0;
+    return failure || run->broken > 0 || run->written == 0 ? 1 : 0;
 }

@@ -61,7 +61,13 @@ bool load_next(SeriesRun *run, int n, Mesh *mesh);
 // Redraws the progress line after file n, at most ten times a second.
 void show_progress(SeriesRun *run, int n);
 
-// Ends the run with the summary line "PROGRAM: N VERB, N missing, N broken in S s; WHERE" after
-// what went wrong, and returns the exit status: 0 when every present file was written and one
-// was present, 1 otherwise or when failed.
-int finish_run(SeriesRun *run, const char *verb, bool failed, const std::string &where);
+// Makes the output directory dir if it is missing; false after saying why on standard error.
+bool make_output_dir(const SeriesRun *run, const std::string &dir);
+
+// The output file for result file n: its name with ext for ".inp" (res01000.inp -> res01000.png).
+std::string output_name(int n, const char *ext);
+
+// Ends the run: "PROGRAM: failure" when an output could not be written (failure not nullptr),
+// then the summary line "PROGRAM: N VERB, N missing, N broken in S s; WHERE". Returns the exit
+// status: 0 when every present file was written and one was present, 1 otherwise.
+int finish_run(SeriesRun *run, const char *verb, const char *failure, const std::string &where);

@@ -69,10 +69,9 @@ void stop_xvfb(XServer *server)
 {
     if (server->proc.pid > 0 && server->proc.status == -2) {
         kill(server->proc.pid, SIGTERM);
-        if (!wait_exit(&server->proc, 5000))
-            kill_child(&server->proc);
+        wait_exit(&server->proc, 5000);
     }
-    kill_child(&server->proc);
+    kill_child(&server->proc); // SIGKILL if SIGTERM did not end it
     server->proc = Child{};
 }
 
