@@ -2,7 +2,7 @@
 // OpenGL, against a frame that walks the arrays in immediate mode. Starts its own Xvfb when no
 // display can be opened.
 #include "bench_support.h"
-#include "viewer_state.h"
+#include "viewer.h"
 
 #include "x_session.h"
 

@@ -1,11 +1,7 @@
 #include "gif_file.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <gif_lib.h>
-#include <unistd.h>
 
 namespace
 {
@@ -19,40 +15,33 @@ inline unsigned char palette_index(const unsigned char *px)
     return (unsigned char)(r << 5 | g << 2 | b);
 }
 
-bool gif_failed(GifWriter *g, int error, const char *step, char *why, std::size_t why_cap)
+bool gif_failed(GifWriter *g, int error, const char *step, std::string *why)
 {
     const char *what = GifErrorString(error);
-    std::snprintf(why, why_cap, "cannot write %s: %s (%s)", g->tmp.c_str(), what ? what : "?",
-                  step);
+    *why = std::string("GIF encoding failed at the ") + step + ": " + (what ? what : "?");
     gif_abandon(g);
     return false;
 }
 
+int to_sink(GifFileType *gif, const GifByteType *bytes, int n)
+{
+    auto *g = static_cast<GifWriter *>(gif->UserData);
+    return g->sink(bytes, (std::size_t)n) ? n : 0;
+}
+
 } // namespace
 
-bool gif_open(GifWriter *g, const char *path, int w, int h, int delay_cs, char *why,
-              std::size_t why_cap)
+bool gif_open(GifWriter *g, GifSink sink, int w, int h, int delay_cs, std::string *why)
 {
-    g->path = path;
-    g->tmp = g->path + ".tmp";
+    g->sink = std::move(sink);
     g->w = w;
     g->h = h;
     g->delay_cs = delay_cs;
     g->cur.assign((std::size_t)w * (std::size_t)h, 0);
-    // Opened here rather than by giflib, which would make the file readable by its owner alone.
-    int fd = open(g->tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        std::snprintf(why, why_cap, "cannot write %s: %s", g->tmp.c_str(), std::strerror(errno));
-        return false;
-    }
     int error = 0;
-    g->gif = EGifOpenFileHandle(fd, &error);
-    if (!g->gif) {
-        close(fd);
-        std::snprintf(why, why_cap, "cannot write %s: %s", g->tmp.c_str(), GifErrorString(error));
-        gif_abandon(g);
-        return false;
-    }
+    g->gif = EGifOpen(g, to_sink, &error);
+    if (!g->gif)
+        return gif_failed(g, error, "start", why);
     GifColorType colors[256];
     for (int i = 0; i < 256; ++i)
         colors[i] =
@@ -68,11 +57,10 @@ bool gif_open(GifWriter *g, const char *path, int w, int h, int delay_cs, char *
          EGifPutExtensionBlock(g->gif, 11, "NETSCAPE2.0") == GIF_OK &&
          EGifPutExtensionBlock(g->gif, 3, loop) == GIF_OK &&
          EGifPutExtensionTrailer(g->gif) == GIF_OK;
-    return ok || gif_failed(g, g->gif->Error, "header", why, why_cap);
+    return ok || gif_failed(g, g->gif->Error, "header", why);
 }
 
-bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char *why,
-                   std::size_t why_cap)
+bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, std::string *why)
 {
     const unsigned char *top = row_stride < 0 ? rgb + (long)(g->h - 1) * -row_stride : rgb;
     for (int y = 0; y < g->h; ++y) {
@@ -113,7 +101,7 @@ bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char
         ok = EGifPutLine(g->gif, &g->cur[(std::size_t)y * (std::size_t)g->w + (std::size_t)x0],
                          x1 - x0 + 1) == GIF_OK;
     if (!ok)
-        return gif_failed(g, g->gif->Error, "frame", why, why_cap);
+        return gif_failed(g, g->gif->Error, "frame", why);
     g->prev.swap(g->cur);
     if (g->cur.empty())
         g->cur.assign(g->prev.size(), 0);
@@ -121,29 +109,20 @@ bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char
     return true;
 }
 
-bool gif_close(GifWriter *g, char *why, std::size_t why_cap)
+bool gif_close(GifWriter *g, std::string *why)
 {
     int error = 0;
     int done = EGifCloseFile(g->gif, &error);
     g->gif = nullptr;
-    if (done != GIF_OK)
-        return gif_failed(g, error, "end", why, why_cap);
-    if (std::rename(g->tmp.c_str(), g->path.c_str()) != 0) {
-        std::snprintf(why, why_cap, "cannot rename %s to %s: %s", g->tmp.c_str(), g->path.c_str(),
-                      std::strerror(errno));
-        gif_abandon(g);
-        return false;
-    }
-    return true;
+    return done == GIF_OK || gif_failed(g, error, "end", why);
 }
 
 void gif_abandon(GifWriter *g)
 {
     if (g->gif) {
         int error = 0;
+        g->sink = [](const unsigned char *, std::size_t) { return true; }; // nothing more goes out
         EGifCloseFile(g->gif, &error);
         g->gif = nullptr;
     }
-    if (!g->tmp.empty())
-        std::remove(g->tmp.c_str());
 }

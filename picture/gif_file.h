@@ -1,19 +1,21 @@
-// Looping animated GIF files of rendered pictures, written frame by frame through giflib. No
-// OpenGL.
+// Looping animated GIFs of rendered pictures, encoded frame by frame through giflib. No OpenGL,
+// no files: the bytes go to the caller's sink as they are made.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 struct GifFileType;
 
-// An animated GIF being written. Frames go into a temporary file that gif_close renames into
-// place, so the path never names a half-written animation.
+// Takes the next bytes of the GIF; false when they could not be written.
+using GifSink = std::function<bool(const unsigned char *bytes, std::size_t n)>;
+
+// An animated GIF being encoded.
 struct GifWriter {
     GifFileType *gif = nullptr;
-    std::string path;
-    std::string tmp;
+    GifSink sink;
     int w = 0;
     int h = 0;
     int delay_cs = 4;                // shown for this long each, hundredths of a second
@@ -22,15 +24,14 @@ struct GifWriter {
     int nframes = 0;
 };
 
-// Starts an animation of w x h frames that loops for ever. False with the reason in why.
-bool gif_open(GifWriter *g, const char *path, int w, int h, int delay_cs, char *why,
-              std::size_t why_cap);
+// Starts an animation of w x h frames that loops for ever, its bytes going to sink. False with
+// the reason in why (the writer is then closed).
+bool gif_open(GifWriter *g, GifSink sink, int w, int h, int delay_cs, std::string *why);
 // Appends a frame of 8-bit RGB pixels, laid out as write_png takes them (row_stride in bytes,
 // negative for rows from the bottom up). Colours map to a fixed 256-colour palette that holds
 // black, red and the other primaries exactly. Only the rectangle that changed is stored.
-bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, char *why,
-                   std::size_t why_cap);
-// Finishes the file and renames it into place.
-bool gif_close(GifWriter *g, char *why, std::size_t why_cap);
-// Closes and removes the temporary file without writing the animation.
+bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, std::string *why);
+// Ends the animation: its last bytes go to the sink. False with the reason in why.
+bool gif_close(GifWriter *g, std::string *why);
+// Stops encoding without ending the animation.
 void gif_abandon(GifWriter *g);

@@ -1,12 +1,14 @@
-// PNG files of rendered pictures, through libpng. No OpenGL.
+// PNG pictures of rendered frames, through libpng. No OpenGL, no files: the caller writes the
+// bytes.
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
-// Writes a w x h picture of 8-bit RGB pixels as PNG at path. `rgb` points at the first byte of
-// the buffer; row_stride is the distance between rows in bytes, negative when the rows run from
-// the bottom up (as glReadPixels gives them). The file is written under a temporary name and
-// renamed into place, so path never names a half-written picture. Returns false with the reason
-// in why (at most why_cap bytes).
-bool write_png(const char *path, int w, int h, const unsigned char *rgb, long row_stride, char *why,
-               std::size_t why_cap);
+// Encodes a w x h picture of 8-bit RGB pixels as a PNG file's bytes: the first *len bytes of
+// *png, which is grown as needed and kept large for the next picture. `rgb` points at
+// the first byte of the buffer; row_stride is the distance between rows in bytes, negative when
+// the rows run from the bottom up (as glReadPixels gives them). False with libpng's reason in why.
+bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
+                std::vector<unsigned char> *png, std::size_t *len, std::string *why);

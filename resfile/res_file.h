@@ -30,12 +30,15 @@ enum class LoadStatus {
     LOADED,      // the mesh is in the caller's record
     NO_NAME,     // the index lies outside 0..FILE_INDEX_MAX
     CANNOT_OPEN, // the open failed; errnum says why (ENOENT: the file is missing)
+    NOT_REGULAR, // the name is a directory, FIFO, device or socket; kind says which
     MALFORMED,   // the file opened but is not well formed; fault says where and why
 };
 
 struct LoadResult {
     LoadStatus status;
+    int index;               // the index asked for
     int errnum;              // errno of a failed open, else 0
+    const char *kind;        // what a NOT_REGULAR name is: "a directory", "a FIFO", ...
     ResError fault;          // the fault of a malformed file
     char path[RES_PATH_CAP]; // the path opened: "DIR/res0001.inp", or the name alone
 };
@@ -53,8 +56,15 @@ bool parse_res(std::FILE *in, Mesh *mesh, ResError *err);
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err);
 
 // Names, opens and parses file n of the series in dir (the working directory when dir is
-// nullptr) into *mesh, and says how it went. Never ends the process and prints nothing.
+// nullptr) into *mesh, and says how it went. Only a regular file is read: a FIFO, device, socket
+// or directory of that name is refused without blocking. Never ends the process and prints
+// nothing.
 LoadResult load_res(const char *dir, int n, Mesh *mesh);
+
+// Writes why r did not load as one line on `to`: "file:line: what" for a malformed file,
+// "cannot open file: why" for one that could not be read, or the series' range for an index
+// without a name. Nothing for a loaded file.
+void print_load_failure(std::FILE *to, const LoadResult &r);
 
 // Reads result file n from the working directory and returns its mesh.
 // Ends the process with status 1 when the file cannot be opened (or n has no name): the

@@ -1,6 +1,6 @@
 #include "fake_gl.h"
 
-#include "viewer_state.h"
+#include "viewer.h"
 
 #include <GL/glut.h>
 #include <cstdarg>

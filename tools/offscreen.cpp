@@ -2,8 +2,8 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -21,11 +21,41 @@ bool has_extension(const char *list, const char *name)
     return false;
 }
 
-// The context on display d; false with the step that failed in *step.
-bool try_display(EGLDisplay d, int w, int h, const char **step)
+const char *egl_error_name(EGLint e)
 {
-    if (d == EGL_NO_DISPLAY || !eglInitialize(d, nullptr, nullptr)) {
-        *step = "eglInitialize failed";
+    switch (e) {
+    case EGL_SUCCESS: return "EGL_SUCCESS";
+    case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+    case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+    case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+    case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+    case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+    case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+    case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
+    case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+    case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+    case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
+    case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
+    case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+    case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
+    case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
+    default: return "an unknown EGL error";
+    }
+}
+
+// The context on display d, named `what` in a failure. False with "what: step: error" appended
+// to *why.
+bool try_display(EGLDisplay d, const char *what, int w, int h, std::string *why)
+{
+    const char *step = nullptr;
+    if (d == EGL_NO_DISPLAY) {
+        step = "eglGetPlatformDisplay";
+    } else if (!eglInitialize(d, nullptr, nullptr)) {
+        step = "eglInitialize";
+    }
+    if (step) {
+        *why += std::string(why->empty() ? "" : "; ") + what + ": " + step + " failed (" +
+                egl_error_name(eglGetError()) + ")";
         return false;
     }
     const EGLint config_attrs[] = {EGL_SURFACE_TYPE,
@@ -44,20 +74,24 @@ bool try_display(EGLDisplay d, int w, int h, const char **step)
     const EGLint pbuffer_attrs[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint n = 0;
-    if (!eglChooseConfig(d, config_attrs, &config, 1, &n) || n < 1) {
-        *step = "no pbuffer config with OpenGL, 8-bit RGB and a 24-bit depth buffer";
+    if (!eglChooseConfig(d, config_attrs, &config, 1, &n)) {
+        step = "eglChooseConfig failed";
+    } else if (n < 1) {
+        step = "no pbuffer config with OpenGL, 8-bit RGB and a 24-bit depth buffer";
     } else if (!eglBindAPI(EGL_OPENGL_API)) {
-        *step = "the OpenGL API is not available";
+        step = "eglBindAPI(EGL_OPENGL_API) failed";
     } else if ((ctx = eglCreateContext(d, config, EGL_NO_CONTEXT, nullptr)) == EGL_NO_CONTEXT) {
-        *step = "eglCreateContext failed";
+        step = "eglCreateContext failed";
     } else if ((surf = eglCreatePbufferSurface(d, config, pbuffer_attrs)) == EGL_NO_SURFACE) {
-        *step = "no pbuffer of that size";
+        step = "eglCreatePbufferSurface failed";
     } else if (!eglMakeCurrent(d, surf, surf, ctx)) {
-        *step = "eglMakeCurrent failed";
+        step = "eglMakeCurrent failed";
     } else {
         dpy = d;
         return true;
     }
+    *why += std::string(why->empty() ? "" : "; ") + what + ": " + step + " (" +
+            egl_error_name(eglGetError()) + ")";
     dpy = d;
     close_offscreen();
     return false;
@@ -65,28 +99,32 @@ bool try_display(EGLDisplay d, int w, int h, const char **step)
 
 } // namespace
 
-bool open_offscreen(int w, int h, char *why, std::size_t why_cap)
+bool open_offscreen(int w, int h, std::string *why)
 {
     const char *client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    const char *step = "EGL offers neither Mesa's surfaceless platform nor device platforms";
+    std::string tried;
     if (has_extension(client, "EGL_MESA_platform_surfaceless") &&
         try_display(
-            eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr), w,
-            h, &step))
+            eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr),
+            "Mesa's surfaceless platform", w, h, &tried))
         return true;
     if (has_extension(client, "EGL_EXT_platform_device")) {
         auto query_devices =
             (PFNEGLQUERYDEVICESEXTPROC)eglGetProcAddress("eglQueryDevicesEXT"); // NOLINT
         EGLDeviceEXT devices[16];
         EGLint ndev = 0;
-        if (query_devices && query_devices(16, devices, &ndev)) {
-            for (EGLint i = 0; i < ndev; ++i)
-                if (try_display(eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr),
-                                w, h, &step))
-                    return true;
+        if (!query_devices || !query_devices(16, devices, &ndev))
+            tried += std::string(tried.empty() ? "" : "; ") + "devices: eglQueryDevicesEXT failed";
+        for (EGLint i = 0; i < ndev; ++i) {
+            std::string what = "device " + std::to_string(i + 1) + " of " + std::to_string(ndev);
+            if (try_display(eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr),
+                            what.c_str(), w, h, &tried))
+                return true;
         }
     }
-    std::snprintf(why, why_cap, "no OpenGL context without a display: %s", step);
+    if (tried.empty())
+        tried = "EGL offers neither Mesa's surfaceless platform nor device platforms";
+    *why = "no OpenGL context without a display: " + tried;
     return false;
 }
 

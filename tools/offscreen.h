@@ -3,11 +3,12 @@
 // pbuffer of the picture's size is its framebuffer.
 #pragma once
 
-#include <cstddef>
+#include <string>
 
 // Makes a compatibility-profile context with a w x h pbuffer (8-bit RGB, 24-bit depth) current.
-// Returns false with the reason in why.
-bool open_offscreen(int w, int h, char *why, std::size_t why_cap);
+// Returns false with the reason in why: each display tried, the step that failed and its EGL
+// error.
+bool open_offscreen(int w, int h, std::string *why);
 
 // Releases the context and the display.
 void close_offscreen();

@@ -1,19 +1,25 @@
 // res2vtk: converts a result series into one time series that ParaView and every VTK reader
 // open: a ParaView data collection (.pvd) naming each converted file with its time, and one VTK
 // XML UnstructuredGrid file (.vtu) per result file in a folder beside it. Reads through the shared
-// load path. Every file is written under a temporary name and renamed into place, the collection
-// last, so a collection never names a file that is not whole.
+// load path. The output is one unit: every file is written under a temporary name, and only when
+// all are whole and durable are they renamed into place, the collection last; a run that fails or
+// is stopped leaves the earlier output as it was.
 #include "res_file.h"
 #include "series_tool.h"
+#include "whole_file.h"
 
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <sys/file.h>
 #include <type_traits>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -29,12 +35,16 @@ const char USAGE[] =
     "  --last N       last index, 0..1010 (default 1010)\n"
     "  --every K      every K-th index from the first (default 1)\n"
     "  --ascii        arrays as text instead of raw binary\n"
-    "Exit status: 0 every present file of the range converted, 1 a broken file, none present\n"
-    "or an output not written, 2 usage error.\n";
+    "  --             ends the options: a DIR that begins with '-' follows\n"
+    "A run that fails or is stopped leaves the earlier output as it was; a second run into the\n"
+    "same FILE.pvd while one is writing it is refused.\n"
+    "Exit status: 0 every present file of the range converted, 1 a broken file, none present,\n"
+    "an output not written or FILE.pvd busy, 2 usage error, 128 + N when stopped by signal N.\n";
 
 struct Options {
     std::string pvd = "series.pvd";
     std::string folder = "series"; // the .pvd's name without ".pvd"
+    std::string rel = "series/";   // the folder as the collection names it
     std::string dt_digits = "1";   // the time step as written: digits x 10^dt_exp seconds
     long dt_exp = 0;
     bool ascii = false;
@@ -87,49 +97,34 @@ std::string time_of(const Options &o, int n)
     return std::string(out, std::to_chars(out, out + sizeof out, t).ptr);
 }
 
-// -1 when the run may go on; otherwise the exit status (0 after --help).
-int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
+// Why s cannot stand in an XML attribute, or nullptr when it can: XML 1.0 takes UTF-8 text
+// without control characters other than tab, line feed and carriage return.
+const char *xml_unfit(const std::string &s)
 {
-    std::vector<Option> opts = {
-        {"-o", true,
-         [o](const char *v) {
-             // A name ending in .pvd, with something before it.
-             std::string pvd = v;
-             std::size_t n = pvd.size();
-             if (n <= 4 || pvd.compare(n - 4, 4, ".pvd") != 0 || pvd[n - 5] == '/')
-                 return false;
-             o->pvd = pvd;
-             o->folder = pvd.substr(0, n - 4);
-             return true;
-         }},
-        {"--dt", true, [o](const char *v) { return take_dt(v, o); }},
-        {"--ascii", false,
-         [o](const char *) {
-             o->ascii = true;
-             return true;
-         }},
-    };
-    for (auto &r : range_options(run))
-        opts.push_back(r);
-    int status = parse_command_line(argc, argv, run->program, USAGE, opts, &run->dir);
-    return status < 0 ? start_run(run, USAGE) : status;
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = (unsigned char)s[i];
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + (std::size_t)len > s.size())
+            return "it is not UTF-8";
+        unsigned cp = len == 1 ? c : c & (0x7fu >> len);
+        for (int k = 1; k < len; ++k) {
+            auto d = (unsigned char)s[i + (std::size_t)k];
+            if ((d >> 6) != 2)
+                return "it is not UTF-8";
+            cp = cp << 6 | (d & 0x3fu);
+        }
+        const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+            return "it is not UTF-8";
+        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xfffe || cp == 0xffff)
+            return "it holds a control character";
+        i += (std::size_t)len;
+    }
+    return nullptr;
 }
 
-// Writes text to path through a temporary file renamed into place; false with the reason in why.
-bool write_whole(const std::string &path, const std::string &text, std::string *why)
-{
-    std::string tmp = path + ".tmp";
-    std::FILE *f = std::fopen(tmp.c_str(), "wb");
-    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = f && std::fclose(f) == 0 && ok;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0)
-        return true;
-    *why = "cannot write " + path + ": " + std::strerror(errno);
-    std::remove(tmp.c_str());
-    return false;
-}
-
-// Text for an XML attribute value.
+// Text for an XML attribute value; white space other than a space is written as a character
+// reference, which a parser reads back as it was (a plain line feed would read as a space).
 std::string xml_escaped(const std::string &s)
 {
     std::string out;
@@ -139,10 +134,87 @@ std::string xml_escaped(const std::string &s)
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
+        case '\t': out += "&#9;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\r': out += "&#13;"; break;
         default: out += c;
         }
     }
     return out;
+}
+
+// An attribute value as a parser reads it: the entities above and numeric references undone.
+std::string xml_unescaped(const std::string &s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        std::size_t semi = s[i] == '&' ? s.find(';', i) : std::string::npos;
+        if (semi == std::string::npos) {
+            out += s[i];
+            continue;
+        }
+        std::string e = s.substr(i + 1, semi - i - 1);
+        unsigned long cp = 0;
+        if (e == "amp")
+            out += '&';
+        else if (e == "lt")
+            out += '<';
+        else if (e == "gt")
+            out += '>';
+        else if (e == "quot")
+            out += '"';
+        else if (e == "apos")
+            out += '\'';
+        else if (e.size() > 1 && e[0] == '#' &&
+                 std::from_chars(e.data() + 1 + (e[1] == 'x'), e.data() + e.size(), cp,
+                                 e[1] == 'x' ? 16 : 10)
+                         .ec == std::errc() &&
+                 cp < 0x80)
+            out += (char)cp; // only ASCII is ever written as a reference
+        else
+            out += s.substr(i, semi - i + 1);
+        i = semi;
+    }
+    return out;
+}
+
+// -1 when the run may go on; otherwise the exit status (0 after --help).
+int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
+{
+    std::vector<Option> opts = {
+        {"-o", Takes::PATH,
+         [o](const char *v) {
+             std::string pvd = v;
+             std::size_t n = pvd.size();
+             if (n < 4 || pvd.compare(n - 4, 4, ".pvd") != 0)
+                 return false;
+             o->pvd = pvd;
+             o->folder = pvd.substr(0, n - 4);
+             return true;
+         }},
+        {"--dt", Takes::NUMBER, [o](const char *v) { return take_dt(v, o); }},
+        {"--ascii", Takes::NOTHING,
+         [o](const char *) {
+             o->ascii = true;
+             return true;
+         }},
+    };
+    for (auto &r : range_options(run))
+        opts.push_back(r);
+    int status = parse_command_line(argc, argv, run->program, USAGE, opts, &run->dir);
+    if (status >= 0)
+        return status;
+    // The folder's own name goes into the collection: it must be a real name that XML can carry.
+    std::string name = std::filesystem::path(o->folder).filename().string();
+    if (name.empty() || name == "." || name == "..")
+        return usage_error(run->program, USAGE,
+                           "-o " + o->pvd + ": the folder beside it would be \"" + name +
+                               "\"; give the collection a name before .pvd");
+    if (const char *bad = xml_unfit(name))
+        return usage_error(run->program, USAGE,
+                           std::string("-o: the collection cannot name its folder: ") + bad);
+    o->rel = name + "/";
+    return start_run(run, USAGE);
 }
 
 // The arrays of one .vtu, in the order they are written.
@@ -259,6 +331,81 @@ void vtu_text(const Mesh &m, bool ascii, std::string *out)
     xml += "</VTKFile>\n";
 }
 
+// The files of the series that the collection at pvd names in the folder rel, by path: what a
+// run that replaces it may remove. Names of any other shape are never touched.
+std::set<std::string> named_by(const std::string &pvd, const Options &o)
+{
+    std::set<std::string> files;
+    std::FILE *f = std::fopen(pvd.c_str(), "rb");
+    if (!f)
+        return files;
+    std::string text;
+    char buf[65536];
+    for (std::size_t k; (k = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, k);
+    std::fclose(f);
+    for (std::size_t at = text.find("file=\""); at != std::string::npos;
+         at = text.find("file=\"", at + 1)) {
+        std::size_t end = text.find('"', at + 6);
+        if (end == std::string::npos)
+            break;
+        std::string file = xml_unescaped(text.substr(at + 6, end - at - 6));
+        for (int n = 0; n <= FILE_INDEX_MAX; ++n)
+            if (file == o.rel + output_name(n, ".vtu"))
+                files.insert(o.folder + "/" + output_name(n, ".vtu"));
+    }
+    return files;
+}
+
+// The folder of the output, locked for this run alone: a second run into the same collection
+// is refused while this one writes it. -1 after saying why.
+int lock_folder(const SeriesRun &run, const Options &o)
+{
+    int fd = open(o.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", run.program, o.folder.c_str(),
+                     std::strerror(errno));
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return fd;
+    if (errno == EWOULDBLOCK) {
+        std::fprintf(stderr, "%s: another run is writing %s and %s/; nothing written\n",
+                     run.program, o.pvd.c_str(), o.folder.c_str());
+        close(fd);
+        return -1;
+    }
+    // A file system without locks (some network ones): the run goes on unguarded.
+    std::fprintf(stderr,
+                 "%s: cannot lock %s (%s); a second run into it at once would mix the two\n",
+                 run.program, o.folder.c_str(), std::strerror(errno));
+    return fd;
+}
+
+// Puts the run's files in place: the .vtu files, then the collection naming them, then removes
+// what the collection it replaces named and this one does not. Everything is made durable before
+// the first rename. False with the reason in why.
+bool commit(const Options &o, std::vector<WholeFile> *vtus, const std::string &pvd_text,
+            std::string *why)
+{
+    std::set<std::string> old = named_by(o.pvd, o);
+    WholeFile pvd;
+    bool ok = whole_open(&pvd, o.pvd, why) &&
+              whole_write(&pvd, pvd_text.data(), pvd_text.size(), why) &&
+              whole_close(&pvd, false, why) && sync_file_system(o.folder, why);
+    for (std::size_t i = 0; ok && i < vtus->size(); ++i) {
+        old.erase((*vtus)[i].path);
+        ok = whole_rename(&(*vtus)[i], why);
+    }
+    ok =
+        ok && sync_dir(o.folder, why) && whole_rename(&pvd, why) && sync_dir(folder_of(o.pvd), why);
+    whole_abandon(&pvd);
+    for (const auto &path : old)
+        if (ok)
+            unlink(path.c_str());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -266,51 +413,58 @@ int main(int argc, char **argv)
     Options opt;
     SeriesRun run;
     run.program = "res2vtk";
+    run.verb = "converted";
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
+    std::error_code ec;
+    bool made_folder = !std::filesystem::exists(opt.folder, ec);
     if (!make_output_dir(&run, opt.folder))
         return 1;
-    // The .vtu files are named relative to the .pvd, so that the two move together.
-    const std::string rel = std::filesystem::path(opt.folder).filename().string() + "/";
+    int lock = lock_folder(run, opt);
+    if (lock < 0) {
+        if (made_folder)
+            rmdir(opt.folder.c_str());
+        return 1;
+    }
     std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
                       "  <Collection>\n";
-    static Mesh mesh;
-    static bool written[FILE_INDEX_MAX + 1];
+    std::vector<WholeFile> vtus; // whole and closed, under their temporary names
     std::string vtu;
-    std::string why;
-    bool failed = false;
-    for (int n = run.first; n <= run.last && !failed; n += run.every) {
-        if (load_next(&run, n, &mesh)) {
-            const std::string name = output_name(n, ".vtu");
-            vtu_text(mesh, opt.ascii, &vtu);
-            failed = !write_whole(opt.folder + "/" + name, vtu, &why);
-            if (!failed) {
-                written[n] = true;
-                ++run.written;
-                pvd += "    <DataSet timestep=\"" + time_of(opt, n) + "\" group=\"\" part=\"0\" " +
-                       "file=\"" + xml_escaped(rel + name) + "\"/>\n";
-            }
-        }
-        show_progress(&run, n);
-    }
+    run_series(&run, [&](int n, const Mesh &mesh) {
+        const std::string name = output_name(n, ".vtu");
+        vtu_text(mesh, opt.ascii, &vtu);
+        WholeFile f;
+        // Made durable all at once before the renames: one sync of the file system costs less
+        // than one per file.
+        if (!whole_open(&f, opt.folder + "/" + name, &run.failure) ||
+            !whole_write(&f, vtu.data(), vtu.size(), &run.failure) ||
+            !whole_close(&f, false, &run.failure))
+            return false;
+        vtus.push_back(f);
+        ++run.written;
+        pvd += "    <DataSet timestep=\"" + time_of(opt, n) + "\" group=\"\" part=\"0\" " +
+               "file=\"" + xml_escaped(opt.rel + name) + "\"/>\n";
+        return true;
+    });
     pvd += "  </Collection>\n</VTKFile>\n";
-    if (!failed && run.written > 0) {
-        failed = !write_whole(opt.pvd, pvd, &why);
-        // The collection now names this run's files alone: an earlier run's others go, and what
-        // an interrupted run left half written.
-        std::error_code ec;
-        for (int n = 0; !failed && n <= FILE_INDEX_MAX; ++n) {
-            std::string path = opt.folder + "/" + output_name(n, ".vtu");
-            if (!written[n])
-                std::filesystem::remove(path, ec);
-            std::filesystem::remove(path + ".tmp", ec);
-        }
-    }
+    bool whole = run.failure.empty() && !run.signal && run.written > 0;
+    if (whole && !commit(opt, &vtus, pvd, &run.failure))
+        whole = false;
+    for (auto &f : vtus)
+        whole_abandon(&f); // what was not renamed into place
+    if (!whole && made_folder)
+        rmdir(opt.folder.c_str()); // only if it is still empty
+    close(lock);
     std::string where = "nothing written";
-    if (!failed && run.written > 0)
+    if (whole)
         where = opt.pvd + " with " + opt.folder + "/";
-    else if (failed)
+    else if (!run.failure.empty() || run.signal)
         where = "stopped early; " + opt.pvd + " left as it was";
-    return finish_run(&run, "converted", failed ? why.c_str() : nullptr, where);
+    if (!whole)
+        run.written = 0; // converted, but not one file put in place
+    status = finish_run(&run, where);
+    if (run.signal)
+        end_by_signal(run.signal);
+    return status;
 }

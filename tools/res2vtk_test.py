@@ -98,14 +98,16 @@ class Res2vtk(unittest.TestCase):
 
     def test_rerun_replaces_the_earlier_output(self):
         self.assertEqual(res2vtk(self.dir, "--last", "2").returncode, 0)
-        open(os.path.join(self.dir, "series", "res0005.vtu.tmp"), "w").close()  # interrupted
+        open(os.path.join(self.dir, "series", "res0005.vtu.tmp"), "w").close()  # no run's
         r = res2vtk(self.dir, "--first", "7", "--last", "7", "--dt", "2.5e-3")
         self.assertEqual(r.returncode, 0, r.stderr)
         root = ET.parse(os.path.join(self.dir, "series.pvd")).getroot()
         self.assertEqual([(d.get("timestep"), d.get("file"))
                           for d in root.findall("./Collection/DataSet")],
                          [("0.0175", "series/res0007.vtu")])
-        self.assertEqual(os.listdir(os.path.join(self.dir, "series")), ["res0007.vtu"])
+        # What the earlier collection named is gone; a file that no collection named stays.
+        self.assertEqual(sorted(os.listdir(os.path.join(self.dir, "series"))),
+                         ["res0005.vtu.tmp", "res0007.vtu"])
 
     def test_statuses_and_what_is_written(self):
         cases = [
@@ -116,7 +118,7 @@ class Res2vtk(unittest.TestCase):
             (["--frobnicate"], 2, "res2vtk: unknown option --frobnicate\n"),
             (["--first", "9", "--last", "8"], 2, "res2vtk: --first comes after --last\n"),
             (["--first", "8", "--last", "9"], 1, "res2vtk: no result file of 8..9 is present in .\n"),
-            (["-o", "/etc/hostname/x.pvd"], 1, "res2vtk: cannot make /etc/hostname/x: "),
+            (["-o", "res0000.inp/x.pvd"], 1, "res2vtk: cannot make res0000.inp/x: "),
             (["--last", "1", "missing-dir"], 1, "res2vtk: cannot read missing-dir: "),
             (["--last", "1"], 0, "res2vtk: 2 converted, 0 missing, 0 broken in "),
         ]

@@ -60,23 +60,24 @@ TEST(Rescheck, ReportsRangesBrokenFilesAndStatus)
 TEST(Rescheck, UsageErrors)
 {
     TempDir dir;
+    dir.write("plain", "");
     const struct {
         std::vector<std::string> args;
         int status;
         const char *err_start;
     } cases[] = {
         {{"--help"}, 0, ""},
-        {{"--verbose"}, 2, "rescheck: unknown option --verbose\nusage: rescheck [DIR]\n"},
-        {{"a", "b"}, 2, "rescheck: more than one directory given (b)\n"},
-        {{dir.path + "/none"}, 2, "rescheck: cannot read "},
-        {{"/etc/hostname"}, 2, "rescheck: cannot read /etc/hostname: Not a directory\n"},
+        {{"--verbose"}, 2, "rescheck: unknown option --verbose\nusage: rescheck [OPTIONS] [DIR]\n"},
+        {{"a", "b"}, 2, "rescheck: more than one directory given: b\n"},
+        {{dir.path + "/none"}, 1, "rescheck: cannot read "},
+        {{"plain"}, 1, "rescheck: cannot read plain: Not a directory\n"},
     };
     for (const auto &c : cases) {
         Outcome o = rescheck(dir.path, c.args);
         EXPECT_EQ(o.status, c.status) << c.args[0];
         EXPECT_EQ(o.err.compare(0, std::strlen(c.err_start), c.err_start), 0) << o.err;
         if (c.status == 0)
-            EXPECT_EQ(o.out.compare(0, 22, "usage: rescheck [DIR]\n"), 0) << o.out;
+            EXPECT_EQ(o.out.compare(0, 32, "usage: rescheck [OPTIONS] [DIR]\n"), 0) << o.out;
         else
             EXPECT_EQ(o.out, "");
     }

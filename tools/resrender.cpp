@@ -8,10 +8,12 @@
 #include "res_file.h"
 #include "series_tool.h"
 #include "viewer_state.h"
+#include "whole_file.h"
 
 #include <GL/gl.h>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +31,8 @@ const char USAGE[] =
     "with no display.\n"
     "  --png OUTDIR   one PNG per file: res0001.inp -> OUTDIR/res0001.png (OUTDIR made if "
     "missing)\n"
-    "  --gif FILE     one looping animated GIF of the rendered files in series order\n"
+    "  --gif FILE     one looping animated GIF of the rendered files in series order (its folder\n"
+    "                 made if missing)\n"
     "  --fps N        frames per second of the GIF, 1..50 (default 25)\n"
     "  --first N      first index, 0..1010 (default 0)\n"
     "  --last N       last index, 0..1010 (default 1010)\n"
@@ -37,8 +40,11 @@ const char USAGE[] =
     "  --rot-x DEG, --rot-y DEG, --tx X, --ty Y, --tz Z\n"
     "                 the view as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
     "  --size WxH     picture size, 1..4096 each (default 300x300)\n"
-    "At least one of --png and --gif. Exit status: 0 every present file of the range rendered,\n"
-    "1 a broken file, none present, an output not written or no OpenGL context, 2 usage error.\n";
+    "  --             ends the options: a DIR that begins with '-' follows\n"
+    "At least one of --png and --gif; a name beginning with '-' is given as --png=NAME.\n"
+    "Exit status: 0 every present file of the range rendered, 1 a broken file, none present,\n"
+    "an output not written or no OpenGL context, 2 usage error, 128 + N when stopped by\n"
+    "signal N (SIGINT, SIGTERM, SIGHUP: the file at hand is finished, the GIF not written).\n";
 
 constexpr int SIZE_MAX_PX = 4096; // largest picture side, pixels
 constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers slow shorter ones
@@ -77,15 +83,15 @@ bool parse_size(const char *s, int *w, int *h)
 int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
 {
     std::vector<Option> opts = {
-        {"--png", true, [o](const char *v) { return (o->png_dir = v) != nullptr; }},
-        {"--gif", true, [o](const char *v) { return (o->gif_path = v) != nullptr; }},
-        {"--fps", true, [o](const char *v) { return parse_int(v, 1, FPS_MAX, &o->fps); }},
-        {"--rot-x", true, [o](const char *v) { return parse_float(v, &o->rot_x); }},
-        {"--rot-y", true, [o](const char *v) { return parse_float(v, &o->rot_y); }},
-        {"--tx", true, [o](const char *v) { return parse_float(v, &o->tx); }},
-        {"--ty", true, [o](const char *v) { return parse_float(v, &o->ty); }},
-        {"--tz", true, [o](const char *v) { return parse_float(v, &o->tz); }},
-        {"--size", true, [o](const char *v) { return parse_size(v, &o->w, &o->h); }},
+        {"--png", Takes::PATH, [o](const char *v) { return (o->png_dir = v) != nullptr; }},
+        {"--gif", Takes::PATH, [o](const char *v) { return (o->gif_path = v) != nullptr; }},
+        {"--fps", Takes::NUMBER, [o](const char *v) { return parse_int(v, 1, FPS_MAX, &o->fps); }},
+        {"--rot-x", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->rot_x); }},
+        {"--rot-y", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->rot_y); }},
+        {"--tx", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->tx); }},
+        {"--ty", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->ty); }},
+        {"--tz", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->tz); }},
+        {"--size", Takes::TEXT, [o](const char *v) { return parse_size(v, &o->w, &o->h); }},
     };
     for (auto &r : range_options(run))
         opts.push_back(r);
@@ -102,28 +108,41 @@ constexpr int RING = 3;
 struct Output {
     const Options *opt = nullptr;
     GifWriter gif;
+    WholeFile gif_file;
+    std::string gif_failure;                 // why the GIF's bytes could not be written
+    std::vector<unsigned char> png;          // the encoded PNG of the frame at hand
     std::vector<unsigned char> frames[RING]; // glReadPixels rows, bottom up
     int index[RING] = {};                    // the result index of each frame
     long produced = 0;                       // frames handed over
-    long consumed = 0;                       // frames written
+    long consumed = 0;                       // frames the writer is done with
+    int written = 0;                         // frames written into every output
     bool finished = false;                   // no more frames will come
     bool failed = false;                     // an output could not be written; why says so
-    char why[1024] = "";                     // written by the writer thread alone
+    std::string why;                         // written by the writer thread alone
     std::mutex m;
     std::condition_variable cv;
 };
 
-bool write_frame(Output *out, int slot, char *why, std::size_t cap)
+bool write_frame(Output *out, int slot)
 {
     const Options &o = *out->opt;
     const unsigned char *rgb = out->frames[slot].data();
     long stride = -3L * o.w;
     if (o.png_dir) {
         std::string path = std::string(o.png_dir) + "/" + output_name(out->index[slot], ".png");
-        if (!write_png(path.c_str(), o.w, o.h, rgb, stride, why, cap))
+        std::size_t len = 0;
+        if (!encode_png(o.w, o.h, rgb, stride, &out->png, &len, &out->why))
+            return false;
+        if (!write_whole_file(path, out->png.data(), len, &out->why))
             return false;
     }
-    return !o.gif_path || gif_add_frame(&out->gif, rgb, stride, why, cap);
+    if (o.gif_path && !gif_add_frame(&out->gif, rgb, stride, &out->why)) {
+        // A failed write says more than the encoder's "write failed".
+        if (!out->gif_failure.empty())
+            out->why = out->gif_failure;
+        return false;
+    }
+    return true;
 }
 
 void write_frames(Output *out)
@@ -135,9 +154,10 @@ void write_frames(Output *out)
             return;
         int slot = (int)(out->consumed % RING);
         lock.unlock();
-        bool ok = write_frame(out, slot, out->why, sizeof out->why);
+        bool ok = write_frame(out, slot);
         lock.lock();
         ++out->consumed;
+        out->written += ok;
         out->failed = !ok;
         out->cv.notify_all();
         if (!ok)
@@ -145,12 +165,31 @@ void write_frames(Output *out)
     }
 }
 
-// Draws file n into the next free frame of the ring; false once the writer has failed.
-bool render(Output *out, int n)
+// The name of an OpenGL error code.
+const char *gl_error_name(GLenum e)
 {
-    vs.file_no = n;
+    switch (e) {
+    case GL_INVALID_ENUM: return "GL_INVALID_ENUM";
+    case GL_INVALID_VALUE: return "GL_INVALID_VALUE";
+    case GL_INVALID_OPERATION: return "GL_INVALID_OPERATION";
+    case GL_STACK_OVERFLOW: return "GL_STACK_OVERFLOW";
+    case GL_STACK_UNDERFLOW: return "GL_STACK_UNDERFLOW";
+    case GL_OUT_OF_MEMORY: return "GL_OUT_OF_MEMORY";
+    default: return "an unknown OpenGL error";
+    }
+}
+
+// Draws file n into the next free frame of the ring. False with the reason in *why when OpenGL
+// fails, and false once the writer has failed.
+bool render(Output *out, int n, const Mesh &mesh, std::string *why)
+{
     GLuint id = open_mesh_list();
-    compile_mesh(vs.mesh);
+    if (id == 0) {
+        *why = std::string("OpenGL has no display list left for ") + res_file_name(n) +
+               " (glGenLists returned 0)";
+        return false;
+    }
+    compile_mesh(mesh);
     use_list(id);
     draw_frame();
     std::unique_lock<std::mutex> lock(out->m);
@@ -162,6 +201,12 @@ bool render(Output *out, int n)
     // The rows come bottom up; the writers take them so.
     glReadPixels(0, 0, out->opt->w, out->opt->h, GL_RGB, GL_UNSIGNED_BYTE,
                  out->frames[slot].data());
+    // A failed draw or read would make a black picture that looks like a real one.
+    GLenum e = glGetError();
+    if (e != GL_NO_ERROR) {
+        *why = std::string("OpenGL failed drawing ") + res_file_name(n) + ": " + gl_error_name(e);
+        return false;
+    }
     out->index[slot] = n;
     lock.lock();
     ++out->produced;
@@ -176,6 +221,7 @@ int main(int argc, char **argv)
     Options opt;
     SeriesRun run;
     run.program = "resrender";
+    run.verb = "rendered";
     run.rate_unit = "frames/s";
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
@@ -183,21 +229,28 @@ int main(int argc, char **argv)
     // Mesa's software rasteriser draws these small frames fastest on the calling thread, which
     // leaves the other processor to the encoder; the pixels are the same either way.
     setenv("LP_NUM_THREADS", "0", 0);
-    char why[1024];
-    if (!open_offscreen(opt.w, opt.h, why, sizeof why)) {
-        std::fprintf(stderr, "resrender: %s\n", why);
-        return 1;
-    }
-    // The outputs only once there is a context to draw them.
-    if (opt.png_dir && !make_output_dir(&run, opt.png_dir)) {
-        close_offscreen();
+    std::string why;
+    if (!open_offscreen(opt.w, opt.h, &why)) {
+        std::fprintf(stderr, "resrender: %s\n", why.c_str());
         return 1;
     }
     static Output out; // three frames of up to 48 MiB each, and the GIF's state
     out.opt = &opt;
-    if (opt.gif_path && !gif_open(&out.gif, opt.gif_path, opt.w, opt.h,
-                                  (100 + opt.fps / 2) / opt.fps, why, sizeof why)) {
-        std::fprintf(stderr, "resrender: %s\n", why);
+    // The outputs only once there is a context to draw them.
+    bool ready = (!opt.png_dir || make_output_dir(&run, opt.png_dir)) &&
+                 (!opt.gif_path || make_output_dir(&run, folder_of(opt.gif_path)));
+    if (ready && opt.gif_path) {
+        auto sink = [](const unsigned char *bytes, std::size_t n) {
+            return whole_write(&out.gif_file, bytes, n, &out.gif_failure);
+        };
+        ready = whole_open(&out.gif_file, opt.gif_path, &why) &&
+                gif_open(&out.gif, sink, opt.w, opt.h, (100 + opt.fps / 2) / opt.fps, &why);
+        if (!ready) {
+            whole_abandon(&out.gif_file);
+            std::fprintf(stderr, "resrender: %s\n", why.c_str());
+        }
+    }
+    if (!ready) {
         close_offscreen();
         return 1;
     }
@@ -215,14 +268,12 @@ int main(int argc, char **argv)
     vs.tz = opt.tz;
 
     std::thread writer(write_frames, &out);
-    for (int n = run.first; n <= run.last; n += run.every) {
-        if (load_next(&run, n, &vs.mesh)) {
-            if (!render(&out, n))
-                break;
-            ++run.written;
-        }
-        show_progress(&run, n);
-    }
+    run_series(&run, [&](int n, const Mesh &mesh) {
+        bool ok = render(&out, n, mesh, &run.failure);
+        std::lock_guard<std::mutex> lock(out.m);
+        run.written = out.written;
+        return ok;
+    });
     {
         std::lock_guard<std::mutex> lock(out.m);
         out.finished = true;
@@ -231,19 +282,34 @@ int main(int argc, char **argv)
     writer.join();
     close_offscreen();
 
-    bool failed = out.failed;
-    if (!failed && opt.gif_path && run.written > 0)
-        failed = !gif_close(&out.gif, out.why, sizeof out.why);
-    else if (opt.gif_path)
+    run.written = out.written;
+    if (out.failed)
+        run.failure = out.why;
+    bool whole = run.failure.empty() && !run.signal && run.written > 0;
+    bool gif_written = false;
+    if (opt.gif_path && whole) {
+        gif_written = gif_close(&out.gif, &run.failure) &&
+                      whole_close(&out.gif_file, true, &run.failure) &&
+                      whole_rename(&out.gif_file, &run.failure);
+        if (!gif_written && !out.gif_failure.empty())
+            run.failure = out.gif_failure;
+        whole_abandon(&out.gif_file); // the temporary, if the GIF did not make it
+    } else if (opt.gif_path) {
+        // An animation that stops early is not written: the earlier one, if any, stays.
         gif_abandon(&out.gif);
+        whole_abandon(&out.gif_file);
+    }
     std::string where;
     if (opt.png_dir && run.written > 0)
         where = std::string("PNG files in ") + opt.png_dir;
-    if (opt.gif_path && run.written > 0 && !failed)
+    if (gif_written)
         where += (where.empty() ? "GIF " : ", GIF ") + std::string(opt.gif_path);
     if (where.empty())
         where = "nothing written";
-    if (failed)
+    if (!run.failure.empty())
         where += ", stopped early";
-    return finish_run(&run, "rendered", failed ? out.why : nullptr, where);
+    status = finish_run(&run, where);
+    if (run.signal)
+        end_by_signal(run.signal);
+    return status;
 }

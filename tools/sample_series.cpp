@@ -2,6 +2,8 @@
 // triangles, bending back and forth over time. With --max-size every file holds a ring of
 // 4999 nodes and 4999 triangles instead, the largest mesh a result file may hold.
 #include "res_file.h"
+#include "series_tool.h"
+#include "whole_file.h"
 
 #include <cerrno>
 #include <cmath>
@@ -113,57 +115,51 @@ void write_ring(Out &o, int n)
     put(o, "%d %.6e %.6e\n", MESH_CAPACITY, 0.0, 0.0);
 }
 
-int usage(FILE *to)
-{
-    std::fprintf(to, "usage: resview-sample-series [--max-size] [--last N] [DIR]\n"
-                     "Writes res0000.inp .. the file of index N (default 1010) into DIR "
-                     "(default: the working directory).\n");
-    return to == stdout ? 0 : 2;
-}
+const char USAGE[] =
+    "usage: resview-sample-series [OPTIONS] [DIR]\n"
+    "Writes res0000.inp .. the file of index N into DIR (default: the working directory; made if\n"
+    "missing): a plate with a hole, bending back and forth.\n"
+    "  --last N       the last index, 0..1010 (default 1010)\n"
+    "  --max-size     the largest meshes a file may hold instead: 4999 nodes, 4999 triangles\n"
+    "  --             ends the options: a DIR that begins with '-' follows\n"
+    "Exit status: 0 all written, 1 a file not written, 2 usage error.\n";
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    const char *program = "resview-sample-series";
     bool max_size = false;
     int last = FILE_INDEX_MAX;
-    const char *dir = ".";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0)
-            return usage(stdout);
-        if (std::strcmp(argv[i], "--max-size") == 0) {
-            max_size = true;
-        } else if (std::strcmp(argv[i], "--last") == 0 && i + 1 < argc) {
-            char *end = nullptr;
-            long v = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || v < 0 || v > FILE_INDEX_MAX) {
-                std::fprintf(stderr, "resview-sample-series: --last takes 0..%d\n", FILE_INDEX_MAX);
-                return 2;
-            }
-            last = (int)v;
-        } else if (argv[i][0] == '-' || dir[0] != '.' || dir[1] != '\0') {
-            return usage(stderr);
-        } else {
-            dir = argv[i];
-        }
-    }
+    const char *dir = nullptr;
+    const std::vector<Option> opts = {
+        {"--max-size", Takes::NOTHING, [&](const char *) { return max_size = true; }},
+        {"--last", Takes::NUMBER,
+         [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &last); }},
+    };
+    int status = parse_command_line(argc, argv, program, USAGE, opts, &dir);
+    if (status >= 0)
+        return status;
+    dir = dir ? dir : ".";
     if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "resview-sample-series: cannot make %s: %s\n", dir,
-                     std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot make %s: %s\n", program, dir, std::strerror(errno));
         return 1;
     }
     static char buf[1 << 20];
+    std::string why;
     for (int n = 0; n <= last; ++n) {
         Out o{buf, 0, sizeof buf};
         if (max_size)
             write_ring(o, n);
         else
             write_plate(o, n);
-        std::string path = std::string(dir) + "/" + res_file_name(n);
-        FILE *f = std::fopen(path.c_str(), "w");
-        if (!f || std::fwrite(o.buf, 1, o.len, f) != o.len || std::fclose(f) != 0) {
-            std::fprintf(stderr, "resview-sample-series: cannot write %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+        // Whole under its name at once, as a reader of the series expects; sample data need not
+        // wait for the disk.
+        WholeFile f;
+        if (!whole_open(&f, std::string(dir) + "/" + res_file_name(n), &why) ||
+            !whole_write(&f, o.buf, o.len, &why) || !whole_close(&f, false, &why) ||
+            !whole_rename(&f, &why)) {
+            std::fprintf(stderr, "%s: %s\n", program, why.c_str());
             return 1;
         }
     }

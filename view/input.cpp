@@ -1,4 +1,4 @@
-#include "viewer_state.h"
+#include "viewer.h"
 
 #include <GL/glut.h>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "viewer_state.h"
+#include "viewer.h"
 
 int main(int argc, char **argv)
 {

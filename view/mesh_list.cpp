@@ -1,21 +1,12 @@
 #include "viewer_state.h"
 
 #include <GL/gl.h>
-#include <cstdio>
-#include <cstdlib>
 
 unsigned int open_mesh_list()
 {
     GLuint id = glGenLists(1);
-    if (id == 0) {
-        std::fflush(stdout);
-        std::fprintf(stderr,
-                     "resview: OpenGL has no display list left for %s (glGenLists "
-                     "returned 0)\n",
-                     res_file_name(vs.file_no) ? res_file_name(vs.file_no) : "the mesh");
-        std::exit(1);
-    }
-    glNewList(id, GL_COMPILE);
+    if (id != 0)
+        glNewList(id, GL_COMPILE);
     return id;
 }
 
@@ -46,15 +37,6 @@ void compile_mesh(const Mesh &m)
     glEndList();
 }
 
-unsigned int make_mesh_list()
-{
-    // The list is opened before the file is read.
-    GLuint id = open_mesh_list();
-    vs.mesh = read_res(vs.file_no);
-    compile_mesh(vs.mesh);
-    return id;
-}
-
 void use_list(unsigned int id)
 {
     GLuint old = vs.list_id;
@@ -62,9 +44,4 @@ void use_list(unsigned int id)
     // Only the newest list is ever drawn; keeping the old one would leak a copy per reload.
     if (old != 0)
         glDeleteLists(old, 1);
-}
-
-void reload_mesh()
-{
-    use_list(make_mesh_list());
 }

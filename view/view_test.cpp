@@ -1,4 +1,4 @@
-#include "viewer_state.h"
+#include "viewer.h"
 
 #include "child.h"
 #include "fake_gl.h"

@@ -1,5 +1,6 @@
-// The viewer's one process-wide state record, the functions that GLUT calls and the drawing
-// functions they share with the renderer.
+// The viewer's one process-wide state record and the drawing that needs OpenGL alone: the GL
+// state, the projection, the frame and the mesh's display list. A program without a window (the
+// renderer) draws with the same calls; viewer.h adds the window and the input.
 #pragma once
 
 #include "res_file.h"
@@ -22,46 +23,20 @@ struct ViewerState {
 
 extern ViewerState vs;
 
-// Start-up: GLUT, the 300 x 300 window "Sample 6", callbacks, GL state, file 1, then the event
-// loop, which does not return. Ends the process with status 1 if file 1 cannot be loaded.
-int viewer_main(int argc, char **argv);
-
-// GLUT and the viewer's window: 300 x 300, titled "Sample 6", double-buffered with depth.
-void open_window(int *argc, char **argv);
-
 // The window-independent GL state every picture relies on: depth test, blending and its function.
 void init_gl_state();
 
 // Draws one frame from vs and the current display list into the current framebuffer.
 void draw_frame();
 
-// Draws one frame and shows it: draw_frame, then the buffer swap.
-void display();
-
 // Sets the viewport to the window and the fixed frustum (the picture stretches with the window).
 void reshape(int w, int h);
 
-// Compiles the mesh of file vs.file_no into a new display list, keeps the mesh in vs.mesh and
-// returns the list's name. Ends the process with status 1 when the file cannot be loaded or
-// OpenGL has no list name to give.
-unsigned int make_mesh_list();
-
-// The two halves of make_mesh_list around the read. open_mesh_list: a new list name, opened for
-// compiling; ends the process with status 1 when OpenGL has none to give. compile_mesh: m's
-// outlines and points into the open list, which it then closes.
+// A new display list name, opened for compiling; 0 (and nothing opened) when OpenGL has no name
+// to give.
 unsigned int open_mesh_list();
+// m's outlines and points into the open list, which it then closes.
 void compile_mesh(const Mesh &m);
 
 // Makes list id the one draw_frame replays (vs.list_id) and deletes the list it replaces.
 void use_list(unsigned int id);
-
-// Makes the mesh of vs.file_no current: compiles its list, stores it in vs.list_id and deletes the
-// list it replaces. Ends the process as make_mesh_list does.
-void reload_mesh();
-
-// Input: mouse drag and arrow keys turn the mesh; character keys move it, step through the
-// series and quit (ESC and Q end the process with status 0).
-void mouse(int button, int state, int x, int y);
-void motion(int x, int y);
-void special(int key, int x, int y);
-void keyboard(unsigned char key, int x, int y);

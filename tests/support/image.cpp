@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include "png_file.h"
+#include "whole_file.h"
 
 #include <cstring>
 #include <gif_lib.h>
@@ -14,8 +15,11 @@ bool write_image_png(const Image &img, const std::string &path)
         rgb[3 * i + 1] = (unsigned char)(img.px[i] >> 8);
         rgb[3 * i + 2] = (unsigned char)img.px[i];
     }
-    char why[512];
-    return write_png(path.c_str(), img.w, img.h, rgb.data(), (long)img.w * 3, why, sizeof why);
+    std::vector<unsigned char> png;
+    std::size_t len = 0;
+    std::string why;
+    return encode_png(img.w, img.h, rgb.data(), (long)img.w * 3, &png, &len, &why) &&
+           write_whole_file(path, png.data(), len, &why);
 }
 
 Image read_png(const std::string &path)
