@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -417,16 +418,14 @@ int main(int argc, char **argv)
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
-    std::error_code ec;
-    bool made_folder = !std::filesystem::exists(opt.folder, ec);
-    if (!make_output_dir(&run, opt.folder))
+    // Made here, or found: only a folder this run made may go again if the run fails.
+    bool made_folder =
+        make_output_dir(&run, folder_of(opt.folder)) && mkdir(opt.folder.c_str(), 0777) == 0;
+    if (!made_folder && !make_output_dir(&run, opt.folder))
         return 1;
     int lock = lock_folder(run, opt);
-    if (lock < 0) {
-        if (made_folder)
-            rmdir(opt.folder.c_str());
-        return 1;
-    }
+    if (lock < 0)
+        return 1; // a folder made here and locked by another run at once is that run's now
     std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
                       "  <Collection>\n";
     std::vector<WholeFile> vtus; // whole and closed, under their temporary names

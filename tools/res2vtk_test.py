@@ -2,13 +2,17 @@
 collection by Python's XML parser: coordinates bit for bit, connectivity, the node and element
 arrays, times of a series with gaps, both encodings, exit statuses.
 
-usage: python3 res2vtk_test.py RES2VTK_EXE
+usage: python3 res2vtk_test.py RES2VTK_EXE SAMPLE_SERIES_EXE
 """
 import os
+import resource
+import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import unittest
+import time
 import xml.etree.ElementTree as ET
 from decimal import Decimal
 
@@ -16,6 +20,7 @@ import meshio
 import numpy as np
 
 EXE = None
+SAMPLE = None
 
 GOOD = "3 1\n1 1 2 3\n1 0 0\n2 4 0\n3 0 4\n"
 # Elements out of order, corners in an order of their own, coordinates in every notation.
@@ -26,6 +31,24 @@ SERIES = {0: GOOD, 1: FANCY, 3: "3 1\n1 1 2 9\n", 7: GOOD, 1000: FANCY}
 
 def res2vtk(cwd, *args):
     return subprocess.run([EXE, *args], cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def snapshot(top):
+    """Every file under top with its bytes."""
+    files = {}
+    for root, dirs, names in os.walk(top):
+        for name in names + [d + "/" for d in dirs]:
+            path = os.path.join(root, name)
+            if name.endswith("/"):
+                files[os.path.relpath(path, top)] = b""
+                continue
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, top)] = f.read()
+    return files
+
+
+def sample_series(where, *args):
+    subprocess.run([SAMPLE, *args, where], check=True, timeout=120)
 
 
 def inp_mesh(text):
@@ -130,6 +153,112 @@ class Res2vtk(unittest.TestCase):
                 self.assertEqual(os.path.exists(os.path.join(self.dir, "series.pvd")), status == 0)
 
 
+class Res2vtkAsOneUnit(unittest.TestCase):
+    """A run that fails or is stopped leaves the earlier output byte for byte, with nothing new
+    beside it; two runs at once never mix; names are refused or written so that they read back."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.big = os.path.join(cls.tmp.name, "big")  # 301 max-size files: a run of a second
+        sample_series(cls.big, "--max-size", "--last", "300")
+        # Small files with one max-size file among them, whose .vtu alone passes a size limit.
+        cls.mixed = os.path.join(cls.tmp.name, "mixed")
+        sample_series(cls.mixed, "--last", "120")
+        shutil.copy(os.path.join(cls.big, "res0000.inp"), os.path.join(cls.mixed, "res0060.inp"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def setUp(self):
+        self.out = tempfile.TemporaryDirectory(dir=self.tmp.name)
+
+    def tearDown(self):
+        self.out.cleanup()
+
+    def test_stopped_or_failed_run_leaves_the_earlier_output(self):
+        def size_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        cases = [
+            ("SIGINT", self.big, None, signal.SIGINT, -signal.SIGINT, "stopped by SIGINT"),
+            ("SIGTERM", self.big, None, signal.SIGTERM, -signal.SIGTERM, "stopped by SIGTERM"),
+            ("file size limit", self.mixed, size_limit, None, 1,
+             "res2vtk: cannot write run/res0060.vtu: File too large"),
+        ]
+        for what, series, preexec, sig, status, message in cases:
+            with self.subTest(what):
+                r = res2vtk(self.out.name, "-o", "run.pvd", "--last", "3", series)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                before = snapshot(self.out.name)
+                p = subprocess.Popen([EXE, "-o", "run.pvd", "--first", "2", series],
+                                     cwd=self.out.name, stderr=subprocess.PIPE, text=True,
+                                     preexec_fn=preexec)
+                if sig:
+                    deadline = time.monotonic() + 30
+                    while time.monotonic() < deadline and not any(
+                            n.startswith(".res") for n in os.listdir(os.path.join(self.out.name, "run"))):
+                        time.sleep(0.002)
+                    p.send_signal(sig)
+                err = p.communicate(timeout=120)[1]
+                self.assertEqual(p.returncode, status, err)
+                self.assertIn(message, err)
+                self.assertIn("run.pvd left as it was", err)
+                self.assertEqual(snapshot(self.out.name), before)
+
+    def test_two_runs_at_once(self):
+        runs = [subprocess.Popen([EXE, "-o", "run.pvd", self.big], cwd=self.out.name,
+                                 stderr=subprocess.PIPE, text=True) for _ in range(2)]
+        ends = [(p.wait(timeout=120), p.stderr.read()) for p in runs]
+        for p in runs:
+            p.stderr.close()
+        self.assertIn(0, [status for status, _ in ends], ends)
+        for status, err in ends:
+            if status != 0:
+                self.assertEqual(status, 1, err)
+                self.assertIn("res2vtk: another run is writing run.pvd and run/; nothing written", err)
+        sets = ET.parse(os.path.join(self.out.name, "run.pvd")).getroot().findall("./Collection/DataSet")
+        self.assertEqual(len(sets), 301)
+        for d in sets:
+            m = meshio.read(os.path.join(self.out.name, d.get("file")))
+            self.assertEqual(len(m.points), 4999)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.out.name, "run"))),
+                         ["res0%03d.vtu" % n for n in range(301)])
+
+    def test_names_the_collection_can_and_cannot_carry(self):
+        cases = [
+            (b'a&"<>.pvd', 0, 'a&"<>/res0000.vtu'),
+            (b"a\nb\tc.pvd", 0, "a\nb\tc/res0000.vtu"),
+            ("\u00e9t\u00e9.pvd".encode(), 0, "\u00e9t\u00e9/res0000.vtu"),
+            (b"ctl\x01.pvd", 2, "res2vtk: -o: the collection cannot name its folder: it holds a control character\n"),
+            (b"a\xff.pvd", 2, "res2vtk: -o: the collection cannot name its folder: it is not UTF-8\n"),
+            (b"\xed\xa0\x80.pvd", 2, "it is not UTF-8"),
+            (b".pvd", 2, "res2vtk: -o .pvd: the folder beside it would be \"\""),
+            (b"..pvd", 2, "the folder beside it would be \".\""),
+            (b"...pvd", 2, "the folder beside it would be \"..\""),
+        ]
+        src = os.path.join(self.out.name, "src")
+        os.mkdir(src)
+        shutil.copy(os.path.join(self.mixed, "res0000.inp"), src)
+        for name, status, expect in cases:
+            with self.subTest(name=name):
+                r = subprocess.run([os.fsencode(EXE), b"-o", name, b"src"], cwd=self.out.name,
+                                   capture_output=True, timeout=60)
+                err = r.stderr.decode(errors="replace")
+                self.assertEqual(r.returncode, status, err)
+                if status:
+                    self.assertIn(expect, err)
+                    self.assertFalse(os.path.exists(os.path.join(self.out.name.encode(), name)))
+                    continue
+                root = ET.parse(os.path.join(self.out.name.encode(), name)).getroot()
+                self.assertEqual([d.get("file") for d in root.findall("./Collection/DataSet")], [expect])
+                m = meshio.read(os.path.join(self.out.name, expect))
+                self.assertEqual(len(m.points), 704)
+
+
 if __name__ == "__main__":
     EXE = os.path.abspath(sys.argv.pop(1))
+    SAMPLE = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

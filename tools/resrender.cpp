@@ -115,15 +115,16 @@ struct Output {
     int index[RING] = {};                    // the result index of each frame
     long produced = 0;                       // frames handed over
     long consumed = 0;                       // frames the writer is done with
-    int written = 0;                         // frames written into every output
-    bool finished = false;                   // no more frames will come
-    bool failed = false;                     // an output could not be written; why says so
-    std::string why;                         // written by the writer thread alone
+    int written = 0;       // pictures in files: PNG files, or GIF frames when there are no PNGs
+    bool finished = false; // no more frames will come
+    bool failed = false;   // an output could not be written; why says so
+    std::string why;       // written by the writer thread alone
     std::mutex m;
     std::condition_variable cv;
 };
 
-bool write_frame(Output *out, int slot)
+// Writes the frame in slot into every output; *png_written says whether its PNG file was.
+bool write_frame(Output *out, int slot, bool *png_written)
 {
     const Options &o = *out->opt;
     const unsigned char *rgb = out->frames[slot].data();
@@ -135,6 +136,7 @@ bool write_frame(Output *out, int slot)
             return false;
         if (!write_whole_file(path, out->png.data(), len, &out->why))
             return false;
+        *png_written = true;
     }
     if (o.gif_path && !gif_add_frame(&out->gif, rgb, stride, &out->why)) {
         // A failed write says more than the encoder's "write failed".
@@ -154,10 +156,11 @@ void write_frames(Output *out)
             return;
         int slot = (int)(out->consumed % RING);
         lock.unlock();
-        bool ok = write_frame(out, slot);
+        bool png_written = false;
+        bool ok = write_frame(out, slot, &png_written);
         lock.lock();
         ++out->consumed;
-        out->written += ok;
+        out->written += png_written || (ok && !out->opt->png_dir);
         out->failed = !ok;
         out->cv.notify_all();
         if (!ok)
@@ -299,6 +302,8 @@ int main(int argc, char **argv)
         gif_abandon(&out.gif);
         whole_abandon(&out.gif_file);
     }
+    if (!opt.png_dir && !gif_written)
+        run.written = 0; // the frames went nowhere
     std::string where;
     if (opt.png_dir && run.written > 0)
         where = std::string("PNG files in ") + opt.png_dir;

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace
 {
@@ -22,6 +26,12 @@ Outcome resrender(const TempDir &dir, std::vector<std::string> args, const char 
     if (more_env)
         env.push_back(more_env);
     return run_program(args, dir.path, env);
+}
+
+std::string contents(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 std::set<std::string> files_in(const std::string &dir)
@@ -117,6 +127,108 @@ TEST(Resrender, StatusesAndWhatIsWritten)
     }
     EXPECT_EQ(files_in(dir.path), (std::set<std::string>{"res0001.inp", "p"}));
     EXPECT_EQ(read_png(dir.path + "/p/res0001.png").w, 64);
+}
+
+// A non-square animation of two identical frames and a third: every frame as wide and high as
+// asked, the repeated one kept (with its time) and equal to its PNG.
+TEST(Resrender, NonSquareGifWithARepeatedFrame)
+{
+    TempDir dir;
+    dir.write("res0000.inp", GOOD);
+    dir.write("res0001.inp", GOOD);
+    dir.write("res0002.inp", OTHER);
+    Outcome o = resrender(dir, {"--last", "2", "--size", "96x40", "--png", "p", "--gif", "g.gif"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    Gif gif = read_gif(dir.path + "/g.gif");
+    ASSERT_TRUE(gif.ok);
+    ASSERT_EQ(gif.frames.size(), 3u);
+    EXPECT_EQ(gif.delays_cs, (std::vector<int>{4, 4, 4}));
+    for (int i = 0; i < 3; ++i) {
+        Image png = read_png(dir.path + "/p/res000" + std::to_string(i) + ".png");
+        EXPECT_EQ(png.w, 96);
+        EXPECT_EQ(png.h, 40);
+        EXPECT_EQ(gif.frames[(size_t)i].w, 96);
+        EXPECT_EQ(gif.frames[(size_t)i].h, 40);
+        EXPECT_EQ(gif.frames[(size_t)i].px, png.px) << "frame " << i;
+    }
+    EXPECT_NE(gif.frames[1].px, gif.frames[2].px);
+}
+
+// What an output that cannot be written, or a stop signal, leaves: every file whole under its
+// name or absent, no temporary, the earlier GIF as it was, the summary counting the files there.
+TEST(Resrender, StoppedRunsLeaveWholeFilesOnly)
+{
+    TempDir dir;
+    Outcome gen =
+        run_program({SAMPLE_SERIES_EXE, "--max-size", "--last", "120", "series"}, dir.path);
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    const struct {
+        const char *what;
+        long fsize_limit;        // bytes a file may grow to, 0 for no limit
+        const char *blocked_png; // a directory of this name in the way, if any
+        int stop_signal;         // sent once three PNG files are there
+        const char *err;
+    } cases[] = {
+        {"GIF past the file size limit", 60000, nullptr, 0,
+         "resrender: cannot write g.gif: File too large\n"},
+        {"a PNG's name taken by a directory", 0, "res0003.png", 0,
+         "resrender: cannot write p/res0003.png: Is a directory\n"},
+        {"SIGINT", 0, nullptr, SIGINT, ", stopped by SIGINT; PNG files in p"},
+        {"SIGTERM", 0, nullptr, SIGTERM, ", stopped by SIGTERM; PNG files in p"},
+    };
+    for (const auto &c : cases) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir.path + "/p", ec);
+        dir.write("g.gif", "an earlier animation");
+        if (c.blocked_png)
+            std::filesystem::create_directories(dir.path + "/p/" + c.blocked_png);
+        std::vector<std::string> env = gl_program_env();
+        env.push_back("DISPLAY");
+        Child child;
+        long limit = c.fsize_limit;
+        ASSERT_TRUE(start_child(
+            &child, dir.path,
+            [limit] {
+                if (limit > 0) {
+                    rlimit r{(rlim_t)limit, (rlim_t)limit};
+                    setrlimit(RLIMIT_FSIZE, &r);
+                    signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG
+                }
+                execl(RESRENDER_EXE, RESRENDER_EXE, "--png", "p", "--gif", "g.gif", "series",
+                      (char *)nullptr);
+                _exit(127);
+            },
+            env));
+        if (c.stop_signal) {
+            double deadline = now_ms() + 30000;
+            while (files_in(dir.path + "/p").size() < 3 && now_ms() < deadline)
+                usleep(10000);
+            kill(child.pid, c.stop_signal);
+        }
+        ASSERT_TRUE(wait_exit(&child, 60000)) << c.what;
+        if (c.stop_signal) {
+            EXPECT_EQ(child.signal, c.stop_signal) << c.what << "\n" << child.err;
+        } else {
+            EXPECT_EQ(child.status, 1) << c.what << "\n" << child.err;
+        }
+        EXPECT_NE(child.err.find(c.err), std::string::npos) << c.what << "\n" << child.err;
+        EXPECT_EQ(contents(dir.path + "/g.gif"), "an earlier animation") << c.what;
+        EXPECT_EQ(files_in(dir.path).count("g.gif"), 1u);
+        int pngs = 0;
+        for (const auto &name : files_in(dir.path + "/p")) {
+            if (c.blocked_png && name == c.blocked_png)
+                continue;
+            EXPECT_EQ(name.rfind("res0", 0), 0u) << c.what << ": " << name << " left";
+            EXPECT_EQ(read_png(dir.path + "/p/" + name).w, 300) << c.what << ": " << name;
+            ++pngs;
+        }
+        EXPECT_EQ(files_in(dir.path), (std::set<std::string>{"series", "p", "g.gif"})) << c.what;
+        EXPECT_NE(child.err.find("resrender: " + std::to_string(pngs) + " rendered, "),
+                  std::string::npos)
+            << c.what << "\n"
+            << child.err;
+        EXPECT_LT(pngs, 121) << c.what;
+    }
 }
 
 } // namespace

@@ -235,9 +235,12 @@ bool run_series(SeriesRun *run, const FileStep &step)
 bool make_output_dir(const SeriesRun *run, const std::string &dir)
 {
     std::error_code ec;
-    if (dir.empty() || std::filesystem::is_directory(dir, ec) ||
-        std::filesystem::create_directories(dir, ec))
+    // Another process may make it at the same time: what counts is that it is there.
+    if (dir.empty() || std::filesystem::create_directories(dir, ec) ||
+        std::filesystem::is_directory(dir))
         return true;
+    if (!ec)
+        ec = std::make_error_code(std::errc::file_exists);
     std::fprintf(stderr, "%s: cannot make %s: %s\n", run->program, dir.c_str(),
                  ec.message().c_str());
     return false;

@@ -53,13 +53,15 @@ bool whole_open(WholeFile *f, const std::string &path, std::string *why)
 
 bool whole_write(WholeFile *f, const void *data, std::size_t n, std::string *why)
 {
+    if (f->fd < 0)
+        return false; // abandoned after an earlier failure, which why already gives
     const char *p = static_cast<const char *>(data);
     while (n > 0) {
         ssize_t k = write(f->fd, p, n);
         if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
-            return fail(f, "cannot write " + f->tmp, why);
+            return fail(f, "cannot write " + f->path, why);
         p += k;
         n -= (std::size_t)k;
     }
@@ -69,18 +71,18 @@ bool whole_write(WholeFile *f, const void *data, std::size_t n, std::string *why
 bool whole_close(WholeFile *f, bool sync, std::string *why)
 {
     if (sync && fsync(f->fd) != 0)
-        return fail(f, "cannot write " + f->tmp, why);
+        return fail(f, "cannot write " + f->path, why);
     int fd = f->fd;
     f->fd = -1;
     if (close(fd) != 0)
-        return fail(f, "cannot write " + f->tmp, why);
+        return fail(f, "cannot write " + f->path, why);
     return true;
 }
 
 bool whole_rename(WholeFile *f, std::string *why)
 {
     if (rename(f->tmp.c_str(), f->path.c_str()) != 0)
-        return fail(f, "cannot rename " + f->tmp + " to " + f->path, why);
+        return fail(f, "cannot write " + f->path, why);
     f->tmp.clear();
     return true;
 }

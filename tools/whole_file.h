@@ -18,7 +18,8 @@ struct WholeFile {
 // Creates the temporary file for path. False with the reason in why.
 bool whole_open(WholeFile *f, const std::string &path, std::string *why);
 
-// Appends n bytes. False with the reason in why; the file is then abandoned.
+// Appends n bytes. False with the reason in why; the file is then abandoned, and later calls
+// fail at once, leaving why as it is.
 bool whole_write(WholeFile *f, const void *data, std::size_t n, std::string *why);
 
 // Ends the writing: the bytes made durable (fsync) when sync is true, the file closed. The
