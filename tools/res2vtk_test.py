@@ -141,7 +141,7 @@ class Res2vtk(unittest.TestCase):
             (["--frobnicate"], 2, "res2vtk: unknown option --frobnicate\n"),
             (["--first", "9", "--last", "8"], 2, "res2vtk: --first comes after --last\n"),
             (["--first", "8", "--last", "9"], 1, "res2vtk: no result file of 8..9 is present in .\n"),
-            (["-o", "res0000.inp/x.pvd"], 1, "res2vtk: cannot make res0000.inp/x: "),
+            (["-o", "res0000.inp/x.pvd"], 1, "res2vtk: cannot make res0000.inp: "),
             (["--last", "1", "missing-dir"], 1, "res2vtk: cannot read missing-dir: "),
             (["--last", "1"], 0, "res2vtk: 2 converted, 0 missing, 0 broken in "),
         ]
