@@ -86,10 +86,12 @@ CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &
             if (i + 1 == argc)
                 return refuse("a value is missing after " + name);
             value = argv[++i];
-            if (opt->takes == Takes::PATH && looks_like_option(value))
-                return refuse("a value is missing after " + name + " (" + value +
-                              " looks like an option; write " + name + "=" + value +
-                              " for a name that begins with '-')");
+            if (opt->takes == Takes::PATH && looks_like_option(value)) {
+                std::string why = "a value is missing after " + name;
+                why += std::string(" (") + value + " looks like an option; write ";
+                why += name + "=" + value + " for a name that begins with '-')";
+                return refuse(why);
+            }
         }
         if ((value && *value == '\0') || !opt->take(value))
             return refuse("not a valid value for " + name + ": " + (value ? value : ""));
