@@ -4,6 +4,7 @@
 // load path. The output is one unit: every file is written under a temporary name, and only when
 // all are whole and durable are they renamed into place, the collection last; a run that fails or
 // is stopped leaves the earlier output as it was.
+#include "health.h"
 #include "res_file.h"
 #include "series_tool.h"
 #include "whole_file.h"
@@ -224,13 +225,14 @@ struct Arrays {
     int32_t connectivity[3 * MESH_CAPACITY];
     int32_t offsets[MESH_CAPACITY];
     uint8_t types[MESH_CAPACITY];
-    int32_t node[MESH_CAPACITY];    // 1-based node numbers
-    int32_t element[MESH_CAPACITY]; // 1-based element numbers
+    int32_t node[MESH_CAPACITY];            // 1-based node numbers
+    int32_t element[MESH_CAPACITY];         // 1-based element numbers
+    double displacement[3 * MESH_CAPACITY]; // from the run's reference: dx, dy, 0
 };
 
 constexpr uint8_t VTK_TRIANGLE = 5;
 
-void fill_arrays(const Mesh &m, Arrays *a)
+void fill_arrays(const Mesh &m, const Health &h, Arrays *a)
 {
     for (int i = 0; i < m.np; ++i) {
         double *p = &a->points[3 * (std::size_t)i];
@@ -238,6 +240,10 @@ void fill_arrays(const Mesh &m, Arrays *a)
         p[1] = m.y[i];
         p[2] = 0.0;
         a->node[i] = i + 1;
+        double *u = &a->displacement[3 * (std::size_t)i];
+        u[0] = h.ux[i];
+        u[1] = h.uy[i];
+        u[2] = 0.0;
     }
     for (int e = 0; e < m.nele; ++e) {
         for (int j = 0; j < 3; ++j)
@@ -296,11 +302,11 @@ void put_array(std::string *xml, std::string *appended, bool ascii, const char *
 
 // The whole .vtu of a mesh, in *xml. The buffers are kept from file to file: fresh ones of this
 // size would cost more in page faults than the rest of the conversion.
-void vtu_text(const Mesh &m, bool ascii, std::string *out)
+void vtu_text(const Mesh &m, const Health &h, const std::string &time, bool ascii, std::string *out)
 {
     static Arrays a;
     static std::string data;
-    fill_arrays(m, &a);
+    fill_arrays(m, h, &a);
     const uint16_t probe = 1;
     const bool little = *reinterpret_cast<const unsigned char *>(&probe) == 1;
     std::string &xml = *out;
@@ -309,13 +315,21 @@ void vtu_text(const Mesh &m, bool ascii, std::string *out)
     xml += "<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" "
            "byte_order=\"";
     xml += little ? "LittleEndian" : "BigEndian";
-    xml += "\" header_type=\"UInt64\">\n  <UnstructuredGrid>\n    <Piece NumberOfPoints=\"" +
+    // The time, so that a file opened alone knows it.
+    xml += "\" header_type=\"UInt64\">\n  <UnstructuredGrid>\n    <FieldData>\n"
+           "      <DataArray type=\"Float64\" Name=\"TimeValue\" NumberOfTuples=\"1\" "
+           "format=\"ascii\">" +
+           time + "</DataArray>\n    </FieldData>\n    <Piece NumberOfPoints=\"" +
            std::to_string(m.np) + "\" NumberOfCells=\"" + std::to_string(m.nele) + "\">\n";
     const char *in = "        ";
     xml += "      <PointData Scalars=\"node\">\n";
     put_array(&xml, &data, ascii, "Int32", "node", 1, a.node, m.np, in);
+    put_array(&xml, &data, ascii, "Float64", "displacement", 3, a.displacement, 3 * m.np, in);
     xml += "      </PointData>\n      <CellData Scalars=\"element\">\n";
     put_array(&xml, &data, ascii, "Int32", "element", 1, a.element, m.nele, in);
+    put_array(&xml, &data, ascii, "Float64", "area", 1, h.area, m.nele, in);
+    put_array(&xml, &data, ascii, "Float64", "quality", 1, h.quality, m.nele, in);
+    put_array(&xml, &data, ascii, "UInt8", "inverted", 1, h.inverted, m.nele, in);
     xml += "      </CellData>\n      <Points>\n";
     put_array(&xml, &data, ascii, "Float64", "Points", 3, a.points, 3 * m.np, in);
     xml += "      </Points>\n      <Cells>\n";
@@ -430,9 +444,13 @@ int main(int argc, char **argv)
                       "  <Collection>\n";
     std::vector<WholeFile> vtus; // whole and closed, under their temporary names
     std::string vtu;
+    static HealthTrack track;
+    static Health health;
     run_series(&run, [&](int n, const Mesh &mesh) {
         const std::string name = output_name(n, ".vtu");
-        vtu_text(mesh, opt.ascii, &vtu);
+        measure_health(&track, mesh, &health);
+        const std::string time = time_of(opt, n);
+        vtu_text(mesh, health, time, opt.ascii, &vtu);
         WholeFile f;
         // Made durable all at once before the renames: one sync of the file system costs less
         // than one per file.
@@ -442,8 +460,8 @@ int main(int argc, char **argv)
             return false;
         vtus.push_back(f);
         ++run.written;
-        pvd += "    <DataSet timestep=\"" + time_of(opt, n) + "\" group=\"\" part=\"0\" " +
-               "file=\"" + xml_escaped(opt.rel + name) + "\"/>\n";
+        pvd += "    <DataSet timestep=\"" + time + "\" group=\"\" part=\"0\" " + "file=\"" +
+               xml_escaped(opt.rel + name) + "\"/>\n";
         return true;
     });
     pvd += "  </Collection>\n</VTKFile>\n";

@@ -5,6 +5,7 @@
 #include "series_tool.h"
 #include "whole_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace
 {
@@ -63,19 +65,19 @@ void plate_node(int it, int ir, double *x, double *y)
     *y = s * (HOLE_R + (t - HOLE_R) * f);
 }
 
-void write_plate(Out &o, int n)
+void fill_plate(Mesh *m, int n)
 {
-    int np = PLATE_NT * (PLATE_NR + 1);
-    int nele = 2 * PLATE_NT * PLATE_NR;
-    put(o, "%d %d\n", np, nele);
-    auto node = [](int it, int ir) { return (it % PLATE_NT) * (PLATE_NR + 1) + ir + 1; };
-    int kele = 0;
+    m->np = PLATE_NT * (PLATE_NR + 1);
+    m->nele = 0;
+    auto slot = [](int it, int ir) { return (it % PLATE_NT) * (PLATE_NR + 1) + ir; };
     for (int it = 0; it < PLATE_NT; ++it) {
         for (int ir = 0; ir < PLATE_NR; ++ir) {
-            int a = node(it, ir), b = node(it, ir + 1), c = node(it + 1, ir + 1),
-                d = node(it + 1, ir);
-            put(o, "%d %d %d %d\n", ++kele, a, b, c);
-            put(o, "%d %d %d %d\n", ++kele, a, c, d);
+            int a = slot(it, ir), b = slot(it, ir + 1), c = slot(it + 1, ir + 1),
+                d = slot(it + 1, ir);
+            int *e = m->ele[m->nele++];
+            e[0] = a, e[1] = b, e[2] = c;
+            e = m->ele[m->nele++];
+            e[0] = a, e[1] = c, e[2] = d;
         }
     }
     // Bending of a plate held at its left edge: deflection grows with the square of the distance.
@@ -85,34 +87,85 @@ void write_plate(Out &o, int n)
             double x, y;
             plate_node(it, ir, &x, &y);
             double s = (x + HALF_W) / (2.0 * HALF_W);
-            double ux = -amp * 0.35 * y * s;
-            double uy = amp * s * s;
-            put(o, "%d %.6e %.6e\n", node(it, ir), x + ux, y + uy);
+            m->x[slot(it, ir)] = x - amp * 0.35 * y * s;
+            m->y[slot(it, ir)] = y + amp * s * s;
         }
     }
 }
 
-void write_ring(Out &o, int n)
+void fill_ring(Mesh *m, int n)
 {
-    put(o, "%d %d\n", MESH_CAPACITY, MESH_CAPACITY);
-    auto node = [](int it, int ir) { return ir * RING_NT + it % RING_NT + 1; };
-    int kele = 0;
+    m->np = m->nele = MESH_CAPACITY;
+    auto slot = [](int it, int ir) { return ir * RING_NT + it % RING_NT; };
+    int k = 0;
     for (int it = 0; it < RING_NT; ++it) {
-        put(o, "%d %d %d %d\n", ++kele, node(it, 0), node(it, 1), node(it + 1, 1));
-        put(o, "%d %d %d %d\n", ++kele, node(it, 0), node(it + 1, 1), node(it + 1, 0));
+        int *e = m->ele[k++];
+        e[0] = slot(it, 0), e[1] = slot(it, 1), e[2] = slot(it + 1, 1);
+        e = m->ele[k++];
+        e[0] = slot(it, 0), e[1] = slot(it + 1, 1), e[2] = slot(it + 1, 0);
     }
-    put(o, "%d %d %d %d\n", ++kele, MESH_CAPACITY, node(0, 0), node(1, 0)); // to the centre
+    int *centre = m->ele[k]; // a sliver to the centre node
+    centre[0] = MESH_CAPACITY - 1, centre[1] = slot(0, 0), centre[2] = slot(1, 0);
     // The ring breathes into an ellipse and back.
     double sq = 0.25 * std::sin(2.0 * PI * n / PERIOD);
     for (int ir = 0; ir < 2; ++ir) {
         double r = 3.0 + 1.2 * ir;
         for (int it = 0; it < RING_NT; ++it) {
             double th = 2.0 * PI * it / RING_NT;
-            put(o, "%d %.6e %.6e\n", node(it, ir), r * (1.0 + sq) * std::cos(th),
-                r * (1.0 - sq) * std::sin(th));
+            m->x[slot(it, ir)] = r * (1.0 + sq) * std::cos(th);
+            m->y[slot(it, ir)] = r * (1.0 - sq) * std::sin(th);
         }
     }
-    put(o, "%d %.6e %.6e\n", MESH_CAPACITY, 0.0, 0.0);
+    m->x[MESH_CAPACITY - 1] = m->y[MESH_CAPACITY - 1] = 0.0;
+}
+
+// (b - a) x (p - a): positive when p lies left of the line from a to b.
+double side(const Mesh &m, int a, int b, double px, double py)
+{
+    return (m.x[b] - m.x[a]) * (py - m.y[a]) - (m.y[b] - m.y[a]) * (px - m.x[a]);
+}
+
+// From file fold_at on, node p moves in a straight line across the far edge of its first
+// element, a little further each file: in file fold_at exactly one element turns over (p is half
+// way between the first and the second edge line it crosses), in each later one more, until all
+// of p's elements have.
+void fold(Mesh *m, int p, int n, int fold_at)
+{
+    if (n < fold_at)
+        return;
+    int first = 0;
+    while (m->ele[first][0] != p && m->ele[first][1] != p && m->ele[first][2] != p)
+        ++first;
+    const int *f = m->ele[first];
+    int b = f[0] == p ? f[1] : f[0], c = f[2] == p ? f[1] : f[2];
+    double dx = (m->x[b] + m->x[c]) / 2 - m->x[p], dy = (m->y[b] + m->y[c]) / 2 - m->y[p];
+    // Where along the way p crosses the line through the other two corners of each element.
+    std::vector<double> cross;
+    for (int e = 0; e < m->nele; ++e) {
+        const int *k = m->ele[e];
+        int j = k[0] == p ? 0 : k[1] == p ? 1 : k[2] == p ? 2 : -1;
+        if (j < 0)
+            continue;
+        int u = k[(j + 1) % 3], v = k[(j + 2) % 3];
+        double now = side(*m, u, v, m->x[p], m->y[p]);
+        double rate = side(*m, u, v, m->x[p] + dx, m->y[p] + dy) - now;
+        if (rate != 0 && -now / rate > 0)
+            cross.push_back(-now / rate);
+    }
+    std::sort(cross.begin(), cross.end());
+    double t1 = cross[0], step = cross.size() > 1 ? cross[1] - t1 : t1 / 2;
+    double t = t1 + step * (0.5 + (n - fold_at));
+    m->x[p] += t * dx;
+    m->y[p] += t * dy;
+}
+
+void write_mesh(Out &o, const Mesh &m)
+{
+    put(o, "%d %d\n", m.np, m.nele);
+    for (int e = 0; e < m.nele; ++e)
+        put(o, "%d %d %d %d\n", e + 1, m.ele[e][0] + 1, m.ele[e][1] + 1, m.ele[e][2] + 1);
+    for (int i = 0; i < m.np; ++i)
+        put(o, "%d %.6e %.6e\n", i + 1, m.x[i], m.y[i]);
 }
 
 const char USAGE[] =
@@ -121,6 +174,8 @@ const char USAGE[] =
     "missing): a plate with a hole, bending back and forth.\n"
     "  --last N       the last index, 0..1010 (default 1010)\n"
     "  --max-size     the largest meshes a file may hold instead: 4999 nodes, 4999 triangles\n"
+    "  --fold N       from file N on, one node moves across its neighbours: one element is\n"
+    "                 inverted in file N, more in each later file\n"
     "  --             ends the options: a DIR that begins with '-' follows\n"
     "Exit status: 0 all written, 1 a file not written, 2 usage error.\n";
 
@@ -131,11 +186,14 @@ int main(int argc, char **argv)
     const char *program = "resview-sample-series";
     bool max_size = false;
     int last = FILE_INDEX_MAX;
+    int fold_at = FILE_INDEX_MAX + 1;
     const char *dir = nullptr;
     const std::vector<Option> opts = {
         {"--max-size", Takes::NOTHING, [&](const char *) { return max_size = true; }},
         {"--last", Takes::NUMBER,
          [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &last); }},
+        {"--fold", Takes::NUMBER,
+         [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &fold_at); }},
     };
     int status = parse_command_line(argc, argv, program, USAGE, opts, &dir);
     if (status >= 0)
@@ -146,13 +204,18 @@ int main(int argc, char **argv)
         return 1;
     }
     static char buf[1 << 20];
+    static Mesh m;
     std::string why;
     for (int n = 0; n <= last; ++n) {
         Out o{buf, 0, sizeof buf};
         if (max_size)
-            write_ring(o, n);
+            fill_ring(&m, n);
         else
-            write_plate(o, n);
+            fill_plate(&m, n);
+        // A node half way out from the hole (or on the ring's inner circle).
+        fold(&m, max_size ? RING_NT / 8 : (PLATE_NT / 8) * (PLATE_NR + 1) + PLATE_NR / 2, n,
+             fold_at);
+        write_mesh(o, m);
         // Whole under its name at once, as a reader of the series expects; sample data need not
         // wait for the disk.
         WholeFile f;
