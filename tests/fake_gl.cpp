@@ -55,6 +55,11 @@ const char *name_of(GLenum e)
     case GL_BLEND: return "GL_BLEND";
     case GL_SRC_ALPHA: return "GL_SRC_ALPHA";
     case GL_ONE_MINUS_SRC_ALPHA: return "GL_ONE_MINUS_SRC_ALPHA";
+    case GL_TRIANGLES: return "GL_TRIANGLES";
+    case GL_LINES: return "GL_LINES";
+    case GL_POLYGON_OFFSET_FILL: return "GL_POLYGON_OFFSET_FILL";
+    case GL_LESS: return "GL_LESS";
+    case GL_LEQUAL: return "GL_LEQUAL";
     default: return "?";
     }
 }
@@ -91,6 +96,9 @@ template <typename F> const char *callback_name(F *fn)
       a)                                                                                           \
     X(glClear, (GLbitfield mask), "0x%x", mask)                                                    \
     X(glEnable, (GLenum cap), "%s", name_of(cap))                                                  \
+    X(glDisable, (GLenum cap), "%s", name_of(cap))                                                 \
+    X(glDepthFunc, (GLenum f), "%s", name_of(f))                                                   \
+    X(glPolygonOffset, (GLfloat f, GLfloat u), "%.9g, %.9g", f, u)                                 \
     X(glBlendFunc, (GLenum s, GLenum d), "%s, %s", name_of(s), name_of(d))                         \
     X(glViewport, (GLint x, GLint y, GLsizei w, GLsizei h), "%d, %d, %d, %d", x, y, w, h)          \
     X(glMatrixMode, (GLenum mode), "%s", name_of(mode))                                            \

@@ -3,6 +3,7 @@
 // path and compiles and draws with the viewer's own functions; a second thread encodes each
 // picture while the next one is drawn.
 #include "gif_file.h"
+#include "health.h"
 #include "offscreen.h"
 #include "png_file.h"
 #include "res_file.h"
@@ -40,6 +41,7 @@ const char USAGE[] =
     "  --rot-x DEG, --rot-y DEG, --tx X, --ty Y, --tz Z\n"
     "                 the view as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
     "  --size WxH     picture size, 1..4096 each (default 300x300)\n"
+    "  --mark         inverted elements filled and degenerate ones drawn in yellow\n"
     "  --             ends the options: a DIR that begins with '-' follows\n"
     "At least one of --png and --gif; a name beginning with '-' is given as --png=NAME.\n"
     "Exit status: 0 every present file of the range rendered, 1 a broken file, none present,\n"
@@ -60,6 +62,7 @@ struct Options {
     float tz = -15.0f;
     int w = 300; // pixels
     int h = 300;
+    bool mark = false; // yellow where the mesh goes wrong
 };
 
 // A decimal number stored as the viewer stores the view: a single-precision float.
@@ -92,6 +95,7 @@ int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
         {"--ty", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->ty); }},
         {"--tz", Takes::NUMBER, [o](const char *v) { return parse_float(v, &o->tz); }},
         {"--size", Takes::TEXT, [o](const char *v) { return parse_size(v, &o->w, &o->h); }},
+        {"--mark", Takes::NOTHING, [o](const char *) { return o->mark = true; }},
     };
     for (auto &r : range_options(run))
         opts.push_back(r);
@@ -192,7 +196,15 @@ bool render(Output *out, int n, const Mesh &mesh, std::string *why)
                " (glGenLists returned 0)";
         return false;
     }
-    compile_mesh(mesh);
+    put_mesh(mesh);
+    if (out->opt->mark) {
+        // Measured against the run's first file (or the last that started a new mesh).
+        static HealthTrack track;
+        static Health health;
+        measure_health(&track, mesh, &health);
+        put_marks(mesh, health.inverted, health.area);
+    }
+    glEndList();
     use_list(id);
     draw_frame();
     std::unique_lock<std::mutex> lock(out->m);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -228,6 +229,59 @@ TEST(Resrender, StoppedRunsLeaveWholeFilesOnly)
             << c.what << "\n"
             << child.err;
         EXPECT_LT(pngs, 121) << c.what;
+    }
+}
+
+// --mark in the start view, where mesh point (x, y) lands on pixel ((x / 5 + 1) 150,
+// (1 - y / 5) 150): yellow fills the one inverted triangle (it turns against the other three) up
+// to its red outline and nowhere else, and the degenerate one is a yellow line.
+TEST(Resrender, MarksFillInvertedAndDrawDegenerateElements)
+{
+    TempDir dir;
+    dir.write("res0001.inp", "15 5\n"
+                             "1 1 2 3\n2 4 5 6\n3 7 8 9\n4 10 11 12\n5 13 14 15\n"
+                             "1 -4 -4\n2 -2 -4\n3 -4 -2\n"  // counter-clockwise
+                             "4 2 -4\n5 4 -4\n6 4 -2\n"     // counter-clockwise
+                             "7 -4 2\n8 -2 2\n9 -4 4\n"     // counter-clockwise
+                             "10 1 1\n11 1 4\n12 4 1\n"     // clockwise: inverted
+                             "13 -1 -1\n14 0 -1\n15 1 -1\n"); // on one line: degenerate
+    const uint32_t YELLOW = 0xffff00, RED = 0xff0000;
+    for (bool mark : {false, true}) {
+        std::vector<std::string> args = {"--first", "1", "--last", "1", "--png", "p"};
+        if (mark)
+            args.emplace_back("--mark");
+        Outcome o = resrender(dir, args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        Image img = read_png(dir.path + "/p/res0001.png");
+        ASSERT_EQ(img.w, 300);
+        int yellow_line = 0, stray = 0, unfilled = 0;
+        for (int py = 0; py < 300; ++py) {
+            for (int px = 0; px < 300; ++px) {
+                // The pixel's centre in pixels; the inverted triangle's corners are (180, 120),
+                // (180, 30), (270, 120): inside by at least 2 pixels, or outside by 2.
+                double x = px + 0.5, y = py + 0.5;
+                double inside = std::min({x - 180, 120 - y, (270 - x) - (120 - y)});
+                uint32_t c = img.at(px, py);
+                bool on_line = std::abs(y - 180) < 1.5 && x > 118 && x < 182;
+                if (inside >= 2)
+                    unfilled += mark && c != YELLOW;
+                else if (inside <= -2 && !on_line)
+                    stray += c == YELLOW;
+                yellow_line += on_line && c == YELLOW;
+            }
+        }
+        EXPECT_EQ(unfilled, 0) << "mark " << mark;
+        EXPECT_EQ(stray, 0) << "mark " << mark;
+        EXPECT_EQ(yellow_line > 50, mark) << yellow_line;
+        // The red outline of the inverted triangle stays in front of its fill: its upright and
+        // its lower edge are red along their length.
+        int red_upright = 0, red_lower = 0;
+        for (int t = 40; t < 110; ++t) {
+            red_upright += img.at(179, t) == RED || img.at(180, t) == RED;
+            red_lower += img.at(t + 150, 119) == RED || img.at(t + 150, 120) == RED;
+        }
+        EXPECT_EQ(red_upright, 70) << "mark " << mark;
+        EXPECT_GE(red_lower, 69) << "mark " << mark;
     }
 }
 

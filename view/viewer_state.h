@@ -38,5 +38,14 @@ unsigned int open_mesh_list();
 // m's outlines and points into the open list, which it then closes.
 void compile_mesh(const Mesh &m);
 
+// The same without closing the list: m's outlines and points, each with its colour and
+// begin/end pair, outlines first.
+void put_mesh(const Mesh &m);
+
+// Marks where m goes wrong, in yellow, after put_mesh: every element with inverted[e] set
+// filled (behind the red lines, which stay visible), every element of area[e] exactly 0 drawn
+// as its edges and corners over them. Leaves the list open.
+void put_marks(const Mesh &m, const unsigned char *inverted, const double *area);
+
 // Makes list id the one draw_frame replays (vs.list_id) and deletes the list it replaces.
 void use_list(unsigned int id);
