@@ -1,8 +1,10 @@
 // The programs beside the viewer on whole series, each the real program timed from start to end
 // (median of three interleaved runs): resrender on the 1011-file sample series to PNG, to GIF and
-// to both, and on max-size meshes; res2vtk on 1011 max-size files in both encodings.
+// to both, and on max-size meshes; res2vtk on 1011 max-size files in both encodings; rescheck,
+// and the health check in-process against reading alone.
 #include "bench_support.h"
 #include "child.h"
+#include "health.h"
 #include "res_file.h"
 
 #include <algorithm>
@@ -59,6 +61,7 @@ int main()
          101},
         {"res2vtk, 1011 max-size files, binary (goal: 2 s)", {RES2VTK_EXE, max}, 0},
         {"res2vtk, 1011 max-size files, --ascii", {RES2VTK_EXE, "--ascii", max}, 0},
+        {"rescheck, 1011 max-size files", {RESCHECK_EXE, max}, 0},
     };
     // The three rounds interleaved, so that a slow spell of a shared machine falls on all alike.
     constexpr int NRUNS = sizeof runs / sizeof runs[0];
@@ -79,5 +82,30 @@ int main()
         else
             print_figure(runs[i].what, s, "s");
     }
+
+    // Reading the 1011 max-size files, and reading them with the health check, in this process:
+    // rounds interleaved, the median of each.
+    static Mesh mesh;
+    static HealthTrack track;
+    static Health health;
+    std::vector<double> read_s, check_s;
+    for (int round = 0; round < 5; ++round) {
+        for (bool check : {false, true}) {
+            track = HealthTrack{};
+            double t0 = now_ms();
+            for (int n = 0; n <= FILE_INDEX_MAX; ++n) {
+                if (load_res(max.c_str(), n, &mesh).status != LoadStatus::LOADED)
+                    return 1;
+                if (check)
+                    measure_health(&track, mesh, &health);
+            }
+            (check ? check_s : read_s).push_back((now_ms() - t0) / 1e3);
+        }
+    }
+    std::sort(read_s.begin(), read_s.end());
+    std::sort(check_s.begin(), check_s.end());
+    print_figure("read 1011 max-size files (load_res)", read_s[2], "s");
+    print_figure("read them and check their health", check_s[2], "s");
+    print_figure("health check over reading (goal: 1.5 at most)", check_s[2] / read_s[2], "x");
     return 0;
 }
