@@ -240,10 +240,10 @@ TEST(Resrender, MarksFillInvertedAndDrawDegenerateElements)
     TempDir dir;
     dir.write("res0001.inp", "15 5\n"
                              "1 1 2 3\n2 4 5 6\n3 7 8 9\n4 10 11 12\n5 13 14 15\n"
-                             "1 -4 -4\n2 -2 -4\n3 -4 -2\n"  // counter-clockwise
-                             "4 2 -4\n5 4 -4\n6 4 -2\n"     // counter-clockwise
-                             "7 -4 2\n8 -2 2\n9 -4 4\n"     // counter-clockwise
-                             "10 1 1\n11 1 4\n12 4 1\n"     // clockwise: inverted
+                             "1 -4 -4\n2 -2 -4\n3 -4 -2\n"    // counter-clockwise
+                             "4 2 -4\n5 4 -4\n6 4 -2\n"       // counter-clockwise
+                             "7 -4 2\n8 -2 2\n9 -4 4\n"       // counter-clockwise
+                             "10 1 1\n11 1 4\n12 4 1\n"       // clockwise: inverted
                              "13 -1 -1\n14 0 -1\n15 1 -1\n"); // on one line: degenerate
     const uint32_t YELLOW = 0xffff00, RED = 0xff0000;
     for (bool mark : {false, true}) {
