@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/file.h>
@@ -37,6 +38,11 @@ const char USAGE[] =
     "  --last N       last index, 0..1010 (default 1010)\n"
     "  --every K      every K-th index from the first (default 1)\n"
     "  --ascii        arrays as text instead of raw binary\n"
+    "  --follow       then go on converting files of the range as they are written, rewriting\n"
+    "                 FILE.pvd after each, until SIGINT or SIGTERM\n"
+    "  --poll SECONDS with --follow, on file systems without events: a file is complete once\n"
+    "                 unchanged for this long\n"
+    "  --idle SECONDS with --follow, end after this long without a complete file\n"
     "  --             ends the options: a DIR that begins with '-' follows\n"
     "A run that fails or is stopped leaves the earlier output as it was; a second run into the\n"
     "same FILE.pvd while one is writing it is refused.\n"
@@ -203,6 +209,8 @@ int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
     };
     for (auto &r : range_options(run))
         opts.push_back(r);
+    for (auto &f : follow_options(run))
+        opts.push_back(f);
     int status = parse_command_line(argc, argv, run->program, USAGE, opts, &run->dir);
     if (status >= 0)
         return status;
@@ -397,24 +405,57 @@ int lock_folder(const SeriesRun &run, const Options &o)
     return fd;
 }
 
-// Puts the run's files in place: the .vtu files, then the collection naming them, then removes
-// what the collection it replaces named and this one does not. Everything is made durable before
-// the first rename. False with the reason in why.
-bool commit(const Options &o, std::vector<WholeFile> *vtus, const std::string &pvd_text,
-            std::string *why)
+// The run's output on its way: what the collection names, and the files written for it but not
+// yet in place.
+struct Output {
+    std::map<int, std::string> times;              // index -> time, of the files put in place
+    std::vector<std::pair<int, WholeFile>> staged; // whole and closed, under temporary names
+    std::string time_of_staged[FILE_INDEX_MAX + 1];
+};
+
+// The collection naming every file of out, put in place and staged, in series order.
+std::string collection(const Options &o, const Output &out)
+{
+    std::map<int, std::string> all = out.times;
+    for (const auto &s : out.staged)
+        all[s.first] = out.time_of_staged[s.first];
+    std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
+                      "  <Collection>\n";
+    for (const auto &t : all) {
+        pvd += "    <DataSet timestep=\"";
+        pvd += t.second;
+        pvd += "\" group=\"\" part=\"0\" file=\"";
+        pvd += xml_escaped(o.rel + output_name(t.first, ".vtu"));
+        pvd += "\"/>\n";
+    }
+    return pvd + "  </Collection>\n</VTKFile>\n";
+}
+
+// Puts the staged files in place: the .vtu files, then the collection naming them, then removes
+// what the collection it replaces named and this one does not. Everything is durable before the
+// first rename: the staged files through one sync of the file system when sync_all, otherwise
+// each was synced as it was written. False with the reason in why.
+bool commit(const Options &o, Output *out, bool sync_all, std::string *why)
 {
     std::set<std::string> old = named_by(o.pvd, o);
+    const std::string pvd_text = collection(o, *out);
     WholeFile pvd;
     bool ok = whole_open(&pvd, o.pvd, why) &&
               whole_write(&pvd, pvd_text.data(), pvd_text.size(), why) &&
-              whole_close(&pvd, false, why) && sync_file_system(o.folder, why);
-    for (std::size_t i = 0; ok && i < vtus->size(); ++i) {
-        old.erase((*vtus)[i].path);
-        ok = whole_rename(&(*vtus)[i], why);
+              whole_close(&pvd, !sync_all, why) && (!sync_all || sync_file_system(o.folder, why));
+    for (auto &s : out->staged) {
+        ok = ok && whole_rename(&s.second, why);
+        if (ok)
+            out->times[s.first] = out->time_of_staged[s.first];
     }
+    for (const auto &t : out->times)
+        old.erase(o.folder + "/" + output_name(t.first, ".vtu"));
     ok =
         ok && sync_dir(o.folder, why) && whole_rename(&pvd, why) && sync_dir(folder_of(o.pvd), why);
     whole_abandon(&pvd);
+    for (auto &s : out->staged)
+        whole_abandon(&s.second); // what was not renamed into place
+    out->staged.clear();
     for (const auto &path : old)
         if (ok)
             unlink(path.c_str());
@@ -440,46 +481,48 @@ int main(int argc, char **argv)
     int lock = lock_folder(run, opt);
     if (lock < 0)
         return 1; // a folder made here and locked by another run at once is that run's now
-    std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
-                      "  <Collection>\n";
-    std::vector<WholeFile> vtus; // whole and closed, under their temporary names
+    static Output out;
     std::string vtu;
     static HealthTrack track;
     static Health health;
-    run_series(&run, [&](int n, const Mesh &mesh) {
-        const std::string name = output_name(n, ".vtu");
+    // A run puts its files in place at its end, all at once; a follow, once the files present
+    // are converted and then after each file, so that a reload shows the new steps.
+    bool at_once = !run.follow;
+    const auto step = [&](int n, const Mesh &mesh) {
         measure_health(&track, mesh, &health);
-        const std::string time = time_of(opt, n);
-        vtu_text(mesh, health, time, opt.ascii, &vtu);
+        out.time_of_staged[n] = time_of(opt, n);
+        vtu_text(mesh, health, out.time_of_staged[n], opt.ascii, &vtu);
         WholeFile f;
-        // Made durable all at once before the renames: one sync of the file system costs less
-        // than one per file.
-        if (!whole_open(&f, opt.folder + "/" + name, &run.failure) ||
+        // A whole run is made durable at once before the renames: one sync of the file system
+        // costs less than one per file.
+        if (!whole_open(&f, opt.folder + "/" + output_name(n, ".vtu"), &run.failure) ||
             !whole_write(&f, vtu.data(), vtu.size(), &run.failure) ||
-            !whole_close(&f, false, &run.failure))
+            !whole_close(&f, !at_once, &run.failure))
             return false;
-        vtus.push_back(f);
+        out.staged.emplace_back(n, f);
         ++run.written;
-        pvd += "    <DataSet timestep=\"" + time + "\" group=\"\" part=\"0\" " + "file=\"" +
-               xml_escaped(opt.rel + name) + "\"/>\n";
-        return true;
-    });
-    pvd += "  </Collection>\n</VTKFile>\n";
+        return at_once || commit(opt, &out, false, &run.failure);
+    };
+    run_series(&run, step,
+               [&] { return out.staged.empty() || commit(opt, &out, true, &run.failure); });
     bool whole = run.failure.empty() && !run.signal && run.written > 0;
-    if (whole && !commit(opt, &vtus, pvd, &run.failure))
+    if (whole && at_once && !commit(opt, &out, true, &run.failure))
         whole = false;
-    for (auto &f : vtus)
-        whole_abandon(&f); // what was not renamed into place
-    if (!whole && made_folder)
+    for (auto &s : out.staged)
+        whole_abandon(&s.second); // what was not put in place
+    if (out.times.empty() && made_folder)
         rmdir(opt.folder.c_str()); // only if it is still empty
     close(lock);
+    // Converted files count once they are in place.
+    run.written = (int)out.times.size();
     std::string where = "nothing written";
     if (whole)
         where = opt.pvd + " with " + opt.folder + "/";
+    else if (!out.times.empty())
+        where = "stopped early; " + opt.pvd + " names the " + std::to_string(run.written) +
+                " files put in place before";
     else if (!run.failure.empty() || run.signal)
         where = "stopped early; " + opt.pvd + " left as it was";
-    if (!whole)
-        run.written = 0; // converted, but not one file put in place
     status = finish_run(&run, where);
     if (run.signal)
         end_by_signal(run.signal);

@@ -24,6 +24,11 @@ const char USAGE[] =
     "  --every K      every K-th index from the first (default 1)\n"
     "  --table FILE   one CSV row per present file: counts, inverted and degenerate elements,\n"
     "                 worst quality, largest displacement\n"
+    "  --follow       then go on checking files of the range as they are written: a line for\n"
+    "                 each as it completes, the report when the follow ends (SIGINT, SIGTERM)\n"
+    "  --poll SECONDS with --follow, on file systems without events: a file is complete once\n"
+    "                 unchanged for this long\n"
+    "  --idle SECONDS with --follow, end after this long without a complete file\n"
     "  --             ends the options: a DIR that begins with '-' follows\n"
     "Exit status: 0 all present files well formed and file 1 present, 1 a file broken, file 1\n"
     "missing, DIR unreadable or the table not written, 2 usage error, 3 all well formed but an\n"
@@ -144,6 +149,8 @@ int main(int argc, char **argv)
     run.faults = stdout; // the broken files are the report
     const char *table = nullptr;
     std::vector<Option> opts = range_options(&run);
+    for (auto &o : follow_options(&run))
+        opts.push_back(o);
     opts.push_back({"--table", Takes::PATH, [&](const char *v) { return (table = v) != nullptr; }});
     int status = parse_command_line(argc, argv, run.program, USAGE, opts, &run.dir);
     if (status < 0)
@@ -159,6 +166,15 @@ int main(int argc, char **argv)
         max_nele = mesh.nele > max_nele ? mesh.nele : max_nele;
         examine(n, mesh, &track, &found);
         ++run.written;
+        if (run.follow) {
+            // Each file as it completes, with what it shows.
+            std::printf("%s: well formed, %d nodes, %d elements\n", res_file_name(n), mesh.np,
+                        mesh.nele);
+            for (const auto &line : found.lines)
+                std::printf("%s\n", line.c_str());
+            found.lines.clear();
+            std::fflush(stdout);
+        }
         return true;
     });
 

@@ -29,7 +29,11 @@ TEST(Rescheck, ReportsRangesBrokenFilesAndStatus)
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "present: 0-2, 5, 1010; missing: 3-4, 6-1009\n"
                      "from file 1, B and N reach 0-2 without ending the viewer\n"
-                     "5 files present, 5 well formed, 0 broken; largest: 3 nodes, 1 elements\n");
+                     "5 files present, 5 well formed, 0 broken; largest: 3 nodes, 1 elements\n"
+                     "no element is inverted\n"
+                     "worst quality: 0.866 in res0000.inp, element 1 at (0.333333, 0.333333)\n"
+                     "largest displacement from one file to the next: 0 in res0001.inp, node 1 "
+                     "at (0, 0)\n");
 
     // A half-written newest file and a malformed one in the middle, named by DIR.
     dir.write("res01010.inp", "3 1\n1 1 2 3\n1 0 0\n2 1");
@@ -44,7 +48,11 @@ TEST(Rescheck, ReportsRangesBrokenFilesAndStatus)
                          "present: 0-2, 5, 1010; missing: 3-4, 6-1009\n"
                          "from file 1, B and N reach 0-1 without ending the viewer\n"
                          "5 files present, 3 well formed, 2 broken; largest: 3 nodes, 1 "
-                         "elements\n");
+                         "elements\n"
+                         "no element is inverted\n"
+                         "worst quality: 0.866 in res0000.inp, element 1 at (0.333333, 0.333333)\n"
+                         "largest displacement from one file to the next: 0 in res0001.inp, node 1 "
+                         "at (0, 0)\n");
 
     // Without file 1 the viewer cannot start.
     std::remove((dir.path + "/res0001.inp").c_str());
@@ -54,7 +62,11 @@ TEST(Rescheck, ReportsRangesBrokenFilesAndStatus)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "present: 0, 5; missing: 1-4, 6-1010\n"
                      "file 1 is missing: the viewer ends at start-up\n"
-                     "2 files present, 2 well formed, 0 broken; largest: 3 nodes, 1 elements\n");
+                     "2 files present, 2 well formed, 0 broken; largest: 3 nodes, 1 elements\n"
+                     "no element is inverted\n"
+                     "worst quality: 0.866 in res0000.inp, element 1 at (0.333333, 0.333333)\n"
+                     "largest displacement from one file to the next: 0 in res0005.inp, node 1 "
+                     "at (0, 0)\n");
 }
 
 TEST(Rescheck, UsageErrors)

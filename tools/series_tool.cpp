@@ -1,11 +1,15 @@
 #include "series_tool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool parse_int(const char *s, int lo, int hi, int *v)
@@ -123,6 +127,18 @@ std::vector<Option> range_options(SeriesRun *run)
     };
 }
 
+std::vector<Option> follow_options(SeriesRun *run)
+{
+    const auto seconds = [](const char *v, double *s) {
+        return parse_number(v, s) && *s > 0 && *s <= 1e6;
+    };
+    return {
+        {"--follow", Takes::NOTHING, [run](const char *) { return run->follow = true; }},
+        {"--poll", Takes::NUMBER, [run, seconds](const char *v) { return seconds(v, &run->poll); }},
+        {"--idle", Takes::NUMBER, [run, seconds](const char *v) { return seconds(v, &run->idle); }},
+    };
+}
+
 namespace
 {
 
@@ -205,33 +221,248 @@ int start_run(SeriesRun *run, const char *usage)
     return -1;
 }
 
-bool run_series(SeriesRun *run, const FileStep &step)
+namespace
+{
+
+// One content of a file: a rewrite or a rename into place gives another.
+struct Signature {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    long mtime_s = 0;
+    long mtime_ns = 0;
+};
+
+bool operator==(const Signature &a, const Signature &b)
+{
+    return a.exists == b.exists && a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
+           a.mtime_s == b.mtime_s && a.mtime_ns == b.mtime_ns;
+}
+
+Signature signature_of(const SeriesRun *run, int n)
+{
+    std::string path = std::string(run->dir ? run->dir : ".") + "/" + res_file_name(n);
+    struct stat st;
+    Signature sig;
+    if (stat(path.c_str(), &st) == 0) {
+        sig.exists = true;
+        sig.dev = st.st_dev;
+        sig.ino = st.st_ino;
+        sig.size = st.st_size;
+        sig.mtime_s = (long)st.st_mtim.tv_sec;
+        sig.mtime_ns = (long)st.st_mtim.tv_nsec;
+    }
+    return sig;
+}
+
+double now_s()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a follow knows of each index.
+struct Followed {
+    Signature taken[FILE_INDEX_MAX + 1]; // the content last handed on or reported
+    Signature seen[FILE_INDEX_MAX + 1];  // the content seen last, and since when
+    double since[FILE_INDEX_MAX + 1];
+    bool pending[FILE_INDEX_MAX + 1]; // malformed, and perhaps still being written
+};
+
+Followed fw;
+
+// Loads file n and hands it on, or says why not. complete: no writer may still hold the file, so
+// a malformed one is reported (once for each content); otherwise it waits.
+bool take(SeriesRun *run, int n, bool complete, const FileStep &step)
 {
     static Mesh mesh;
-    for (int n = run->first; n <= run->last; n += run->every) {
-        if ((run->signal = stop_signal()) != 0)
-            return false;
-        ++run->done;
-        LoadResult r = load_res(run->dir, n, &mesh);
-        if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT) {
-            ++run->missing; // a gap in the series, or a file not written yet
-            run->state[n] = FileState::MISSING;
-        } else if (r.status != LoadStatus::LOADED) {
-            ++run->present;
-            ++run->broken;
-            run->state[n] = FileState::BROKEN;
+    Signature sig = run->follow ? signature_of(run, n) : Signature{};
+    LoadResult r = load_res(run->dir, n, &mesh);
+    if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT) {
+        if (run->state[n] != FileState::GOOD)
+            run->state[n] = FileState::MISSING; // a gap, or a file not written yet
+        return true;
+    }
+    if (r.status == LoadStatus::LOADED) {
+        run->state[n] = FileState::GOOD;
+        fw.pending[n] = false;
+        fw.taken[n] = sig;
+        return step(n, mesh);
+    }
+    if (!complete) {
+        fw.pending[n] = true;
+        return true;
+    }
+    if (!(fw.taken[n] == sig) || !run->follow) {
+        clear_progress(run);
+        print_load_failure(run->faults, r);
+        std::fflush(run->faults);
+    }
+    run->state[n] = FileState::BROKEN;
+    fw.pending[n] = false;
+    fw.taken[n] = sig;
+    return true;
+}
+
+bool in_range(const SeriesRun *run, int n)
+{
+    return n >= run->first && n <= run->last && (n - run->first) % run->every == 0;
+}
+
+// The index of a result file's name, or -1.
+int index_of(const char *name)
+{
+    int n = -1;
+    std::size_t len = std::strlen(name);
+    if (len < 11 || std::strncmp(name, "res0", 4) != 0 ||
+        std::strcmp(name + len - 4, ".inp") != 0 ||
+        std::from_chars(name + 4, name + len - 4, n).ptr != name + len - 4)
+        return -1;
+    const char *canonical = res_file_name(n);
+    return canonical && std::strcmp(canonical, name) == 0 ? n : -1;
+}
+
+// Follows the series after the first pass; false when a step failed.
+bool follow_series(SeriesRun *run, const FileStep &step)
+{
+    const double settle = run->poll > 0 ? run->poll : 1.0; // seconds a pending file must rest
+    const double look = run->poll > 0 ? std::min(run->poll, 0.1) : settle / 4;
+    const char *dir = run->dir ? run->dir : ".";
+    int fd = -1;
+    if (run->poll == 0) {
+        fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0 || inotify_add_watch(fd, dir,
+                                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE |
+                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
             clear_progress(run);
-            print_load_failure(run->faults, r);
-        } else {
-            ++run->present;
-            run->state[n] = FileState::GOOD;
-            if (!step(n, mesh))
-                return false;
+            std::fprintf(stderr, "%s: cannot watch %s (%s); looking every second instead\n",
+                         run->program, dir, std::strerror(errno));
+            if (fd >= 0)
+                close(fd);
+            fd = -1;
+            run->poll = 1.0;
         }
+    }
+    double t = now_s(), last_complete = t;
+    for (int n = run->first; n <= run->last; n += run->every) {
+        fw.seen[n] = signature_of(run, n);
+        fw.since[n] = t;
+    }
+    sigset_t open_mask = block_stop_signals();
+    bool ok = true;
+    while (ok && stop_signal() == 0) {
+        bool all_good = true;
+        for (int n = run->first; n <= run->last; n += run->every)
+            all_good = all_good && run->state[n] == FileState::GOOD;
+        t = now_s();
+        if (all_good || (run->idle > 0 && t - last_complete >= run->idle))
+            break;
+        // Sleep until an event, the next look at the files, or the idle limit.
+        bool any_pending = false;
+        for (int n = run->first; n <= run->last; n += run->every)
+            any_pending = any_pending || fw.pending[n];
+        double wait = fd < 0 || any_pending ? look : 1e6;
+        if (run->idle > 0)
+            wait = std::min(wait, last_complete + run->idle - t);
+        timespec ts{(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
+        pollfd p{fd, POLLIN, 0};
+        ppoll(&p, fd < 0 ? 0 : 1, &ts, &open_mask);
+        t = now_s();
+        static bool closed[FILE_INDEX_MAX + 1];
+        std::fill(std::begin(closed), std::end(closed), false);
+        alignas(inotify_event) char buf[16384];
+        ssize_t len = 0;
+        while (fd >= 0 && (len = read(fd, buf, sizeof buf)) > 0) {
+            for (char *at = buf; at < buf + len;) {
+                const auto *ev = reinterpret_cast<const inotify_event *>(at);
+                at += sizeof(inotify_event) + ev->len;
+                if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                    clear_progress(run);
+                    std::fprintf(stderr, "%s: %s is gone; the follow ends\n", run->program, dir);
+                    run->failure = std::string(dir) + " is gone";
+                    ok = false;
+                    continue;
+                }
+                int n = ev->len ? index_of(ev->name) : -1;
+                if (n < 0 || !in_range(run, n))
+                    continue;
+                if (ev->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
+                    closed[n] = true;
+                fw.since[n] = t; // a writer is at work: a pending file waits on
+            }
+        }
+        for (int n = run->first; ok && n <= run->last; n += run->every) {
+            bool complete = closed[n];
+            if (fd < 0 || fw.pending[n]) {
+                // Complete once unchanged for the settling time, and not taken as it is.
+                Signature sig = signature_of(run, n);
+                if (!(sig == fw.seen[n])) {
+                    fw.seen[n] = sig;
+                    fw.since[n] = t;
+                } else if (sig.exists && t - fw.since[n] >= settle && !(sig == fw.taken[n])) {
+                    complete = true;
+                }
+            }
+            if (!complete)
+                continue;
+            ok = take(run, n, true, step);
+            last_complete = t;
+            show_progress(run, n);
+        }
+    }
+    restore_signals(open_mask);
+    if (fd >= 0)
+        close(fd);
+    // What is still waiting is what it is at the end.
+    for (int n = run->first; ok && n <= run->last; n += run->every)
+        if (fw.pending[n])
+            ok = take(run, n, true, step);
+    return ok;
+}
+
+} // namespace
+
+sigset_t block_stop_signals()
+{
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, sig);
+    pthread_sigmask(SIG_BLOCK, &stop, &old);
+    return old;
+}
+
+void restore_signals(const sigset_t &mask)
+{
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+}
+
+bool run_series(SeriesRun *run, const FileStep &step, const std::function<bool()> &first_pass_done)
+{
+    bool ok = true;
+    for (int n = run->first; ok && n <= run->last; n += run->every) {
+        if (stop_signal() != 0)
+            break;
+        ++run->done;
+        // While following, a malformed file may be one still being written.
+        ok = take(run, n, !run->follow, step);
         show_progress(run, n);
     }
-    run->signal = stop_signal();
-    return run->signal == 0;
+    if (ok && run->follow && first_pass_done)
+        ok = first_pass_done();
+    if (ok && run->follow && stop_signal() == 0)
+        ok = follow_series(run, step);
+    // The counts say what each index came to.
+    run->present = run->broken = run->missing = 0;
+    for (int n = run->first; n <= run->last; n += run->every) {
+        run->present += run->state[n] == FileState::GOOD || run->state[n] == FileState::BROKEN;
+        run->broken += run->state[n] == FileState::BROKEN;
+        run->missing += run->state[n] == FileState::MISSING;
+    }
+    // A stop signal is how a follow ends; otherwise it stops the run short.
+    (run->follow ? run->ended_by : run->signal) = stop_signal();
+    return ok && run->signal == 0;
 }
 
 bool make_output_dir(const SeriesRun *run, const std::string &dir)
@@ -265,6 +496,10 @@ int finish_run(SeriesRun *run, const std::string &where)
     std::string stopped;
     if (run->signal)
         stopped = ", stopped by " + signal_name(run->signal);
+    else if (run->ended_by)
+        stopped = ", followed until " + signal_name(run->ended_by);
+    else if (run->follow)
+        stopped = ", followed";
     std::fprintf(stderr, "%s: %d %s, %d missing, %d broken in %.2f s%s; %s\n", run->program,
                  run->written, run->verb, run->missing, run->broken, seconds_since(run->t0),
                  stopped.c_str(), where.c_str());

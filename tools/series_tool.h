@@ -69,14 +69,22 @@ struct SeriesRun {
     int missing = 0;
     int broken = 0;
     FileState state[FILE_INDEX_MAX + 1] = {};
+    bool follow = false; // after the range, handle its files as they are written
+    double poll = 0;     // seconds over which an unchanged file counts as complete, for file
+                         // systems without events; 0: inotify's events
+    double idle = 0;     // a follow ends after this many seconds without a complete file; 0: never
     std::string failure; // why an output could not be written; the run stopped there
     int signal = 0;      // the signal that stopped the run, 0 if none
+    int ended_by = 0;    // the signal that ended a follow: its normal end, not a stop
     std::chrono::steady_clock::time_point t0;
     double shown = -1; // when the progress line was last drawn, seconds into the run
 };
 
 // --first, --last and --every, into run.
 std::vector<Option> range_options(SeriesRun *run);
+
+// --follow, --poll SECONDS and --idle SECONDS, into run.
+std::vector<Option> follow_options(SeriesRun *run);
 
 // Starts a run: checks the range and the series directory, catches the stop signals and starts
 // the clock. Returns -1 to go on, 2 (a usage error) for a range whose first comes after its last,
@@ -91,7 +99,23 @@ using FileStep = std::function<bool(int n, const Mesh &mesh)>;
 // one that cannot be read or is malformed counts as broken, with its line on run->faults. Stops
 // early when step fails, or after the file at hand once SIGINT, SIGTERM or SIGHUP arrives
 // (run->signal). True when the whole range was gone through.
-bool run_series(SeriesRun *run, const FileStep &step);
+//
+// With run->follow it then keeps watching the series directory and hands each file of the range
+// to step again once it is complete: closed after writing or renamed into place (inotify), or,
+// with run->poll, unchanged in size and time for that long. A file found malformed while a writer
+// may still hold it is not reported until it is complete. The follow ends, as a normal end, on a
+// stop signal (run->ended_by), after run->idle seconds without a complete file, or once every
+// index of the range is well formed; the counts then say what each index came to.
+// first_pass_done, if given, is called once while following, when the files present have been
+// through step and before the watching starts; false ends the run as a failed step does.
+bool run_series(SeriesRun *run, const FileStep &step,
+                const std::function<bool()> &first_pass_done = {});
+
+// Blocks the stop signals in the calling thread (and in threads it starts from then on) and
+// returns the mask before, for restore_signals: a worker thread must leave them to the thread
+// that follows the series.
+sigset_t block_stop_signals();
+void restore_signals(const sigset_t &mask);
 
 // The signal that asked the process to stop since start_run, or 0.
 int stop_signal();
