@@ -18,10 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+#include <zlib.h>
 
 namespace
 {
@@ -42,6 +44,11 @@ const char USAGE[] =
     "                 the view as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
     "  --size WxH     picture size, 1..4096 each (default 300x300)\n"
     "  --mark         inverted elements filled and degenerate ones drawn in yellow\n"
+    "  --follow       then go on rendering files of the range as they are written: each PNG as\n"
+    "                 its file completes, the GIF when the follow ends (SIGINT, SIGTERM)\n"
+    "  --poll SECONDS with --follow, on file systems without events: a file is complete once\n"
+    "                 unchanged for this long\n"
+    "  --idle SECONDS with --follow, end after this long without a complete file\n"
     "  --             ends the options: a DIR that begins with '-' follows\n"
     "At least one of --png and --gif; a name beginning with '-' is given as --png=NAME.\n"
     "Exit status: 0 every present file of the range rendered, 1 a broken file, none present,\n"
@@ -99,6 +106,8 @@ int parse_options(int argc, char **argv, Options *o, SeriesRun *run)
     };
     for (auto &r : range_options(run))
         opts.push_back(r);
+    for (auto &f : follow_options(run))
+        opts.push_back(f);
     int status = parse_command_line(argc, argv, run->program, USAGE, opts, &run->dir);
     if (status < 0 && !o->png_dir && !o->gif_path)
         status = usage_error(run->program, USAGE, "nothing to write: give --png, --gif or both");
@@ -113,12 +122,14 @@ struct Output {
     const Options *opt = nullptr;
     GifWriter gif;
     WholeFile gif_file;
-    std::string gif_failure;                 // why the GIF's bytes could not be written
-    std::vector<unsigned char> png;          // the encoded PNG of the frame at hand
-    std::vector<unsigned char> frames[RING]; // glReadPixels rows, bottom up
-    int index[RING] = {};                    // the result index of each frame
-    long produced = 0;                       // frames handed over
-    long consumed = 0;                       // frames the writer is done with
+    std::string gif_failure;  // why the GIF's bytes could not be written
+    bool keep_frames = false; // files come in any order: the GIF is made at the end
+    std::map<int, std::vector<unsigned char>> kept; // each index's last frame, compressed
+    std::vector<unsigned char> png;                 // the encoded PNG of the frame at hand
+    std::vector<unsigned char> frames[RING];        // glReadPixels rows, bottom up
+    int index[RING] = {};                           // the result index of each frame
+    long produced = 0;                              // frames handed over
+    long consumed = 0;                              // frames the writer is done with
     int written = 0;       // pictures in files: PNG files, or GIF frames when there are no PNGs
     bool finished = false; // no more frames will come
     bool failed = false;   // an output could not be written; why says so
@@ -142,7 +153,18 @@ bool write_frame(Output *out, int slot, bool *png_written)
             return false;
         *png_written = true;
     }
-    if (o.gif_path && !gif_add_frame(&out->gif, rgb, stride, &out->why)) {
+    if (o.gif_path && out->keep_frames) {
+        // Mostly black: zlib's fastest level shrinks a frame fifty times or more.
+        std::vector<unsigned char> &z = out->kept[out->index[slot]];
+        const std::size_t raw = out->frames[slot].size();
+        uLongf len = compressBound((uLong)raw);
+        z.resize(len);
+        if (compress2(z.data(), &len, rgb, (uLong)raw, 1) != Z_OK) {
+            out->why = "cannot keep a frame of the GIF: out of memory";
+            return false;
+        }
+        z.resize(len);
+    } else if (o.gif_path && !gif_add_frame(&out->gif, rgb, stride, &out->why)) {
         // A failed write says more than the encoder's "write failed".
         if (!out->gif_failure.empty())
             out->why = out->gif_failure;
@@ -285,7 +307,11 @@ int main(int argc, char **argv)
     vs.ty = opt.ty;
     vs.tz = opt.tz;
 
+    out.keep_frames = run.follow;
+    // The writer leaves the stop signals to this thread, which may be waiting for files.
+    sigset_t mask = block_stop_signals();
     std::thread writer(write_frames, &out);
+    restore_signals(mask);
     run_series(&run, [&](int n, const Mesh &mesh) {
         bool ok = render(&out, n, mesh, &run.failure);
         std::lock_guard<std::mutex> lock(out.m);
@@ -305,6 +331,15 @@ int main(int argc, char **argv)
         run.failure = out.why;
     bool whole = run.failure.empty() && !run.signal && run.written > 0;
     bool gif_written = false;
+    // A follow's frames go into the animation now, in series order.
+    std::vector<unsigned char> frame(out.frames[0].size());
+    for (auto k = out.kept.begin(); whole && k != out.kept.end(); ++k) {
+        uLongf len = (uLongf)frame.size();
+        whole = uncompress(frame.data(), &len, k->second.data(), (uLong)k->second.size()) == Z_OK &&
+                gif_add_frame(&out.gif, frame.data(), -3L * opt.w, &run.failure);
+        if (!whole && !out.gif_failure.empty())
+            run.failure = out.gif_failure;
+    }
     if (opt.gif_path && whole) {
         gif_written = gif_close(&out.gif, &run.failure) &&
                       whole_close(&out.gif_file, true, &run.failure) &&

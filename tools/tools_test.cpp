@@ -1,11 +1,17 @@
 // What the programs beside the viewer share: the command line (called directly), and every
 // program against names in the series that are not regular files.
 #include "child.h"
+#include "image.h"
 #include "series_tool.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -136,6 +142,139 @@ TEST(SeriesTools, NamesThatAreNotRegularFilesAreRefusedAtOnce)
                      "\xe3\x83\xbc\xe3\x83\x97\xe3\x83\xb3\xe3\x81\xa7\xe3\x81\x8d\xe3\x81\xbe"
                      "\xe3\x81\x9b\xe3\x82\x93\n"); // ファイルがオープンできません
     EXPECT_EQ(o.err, "cannot open res0001.inp: it is a FIFO, not a regular file\n");
+}
+
+const char TRIANGLE[] = "3 1\n1 1 2 3\n1 0 0\n2 4 0\n3 0 4\n";
+const char SQUARE[] = "4 2\n1 1 2 3\n2 1 3 4\n1 -4 -4\n2 -1 -4\n3 -1 -1\n4 -4 -1\n";
+
+// Writes a result file as a simulation does: opened, the first half written, a pause with the
+// file still open, the rest, closed.
+void write_slowly(const std::string &path, const std::string &text, double pause_s)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    ASSERT_GE(fd, 0);
+    std::size_t half = text.size() / 2;
+    ASSERT_EQ(write(fd, text.data(), half), (ssize_t)half);
+    usleep((useconds_t)(pause_s * 1e6));
+    ASSERT_EQ(write(fd, text.data() + half, text.size() - half), (ssize_t)(text.size() - half));
+    close(fd);
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+int count_of(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Each program follows a series while a real writer writes it: a file written in two halves with
+// a pause between gives no broken-file line and one output; a file that stays malformed after
+// its close is reported once and handled when it is mended; a rewritten file is handled again;
+// SIGINT ends the run with its summary and status 0, as does --idle.
+TEST(SeriesTools, FollowASeriesAsItIsWritten)
+{
+    std::vector<std::string> env = gl_program_env();
+    env.push_back("DISPLAY");
+    // How far a program has got: the outputs of file n, counted in its own terms.
+    const auto handled = [](const std::string &prog, const std::string &dir, const Child &c, int n,
+                            const char *text) {
+        std::string name = "res000" + std::to_string(n);
+        if (prog == RESCHECK_EXE)
+            return count_of(c.out, name + ".inp: well formed");
+        if (prog == RES2VTK_EXE) {
+            std::string vtu = slurp(dir + "/series/" + name + ".vtu");
+            std::string points = std::string("NumberOfPoints=\"") + text[0] + "\"";
+            return (int)(vtu.find(points) != std::string::npos &&
+                         slurp(dir + "/series.pvd").find(name + ".vtu") != std::string::npos);
+        }
+        // The square lies lower left, the triangle upper right.
+        Image png = read_png(dir + "/p/" + name + ".png");
+        int lower_left = 0;
+        for (int y = 160; y < png.h; ++y)
+            for (int x = 0; x < 140; ++x)
+                lower_left += png.at(x, y) == 0xff0000;
+        return (int)(png.w > 0 && (lower_left > 0) == (text[0] == '4'));
+    };
+    const struct {
+        std::vector<std::string> args;
+        double pause_s; // the writer's pause inside a file
+    } runs[] = {
+        {{RESCHECK_EXE, "--follow", "--last", "4", "."}, 1.0},
+        {{RES2VTK_EXE, "--follow", "--last", "4", "."}, 1.0},
+        {{RESRENDER_EXE, "--follow", "--last", "4", "--png", "p", "--gif", "g.gif", "."}, 1.0},
+        {{RESCHECK_EXE, "--follow", "--poll", "1", "--last", "4", "."}, 0.4},
+        {{RES2VTK_EXE, "--follow", "--poll", "1", "--last", "4", "."}, 0.4},
+        {{RESRENDER_EXE, "--follow", "--poll", "1", "--last", "4", "--png", "p", "--gif", "g.gif",
+          "."},
+         0.4},
+    };
+    for (const auto &r : runs) {
+        const std::string &prog = r.args[0];
+        std::string shown;
+        for (const auto &a : r.args)
+            shown += a.substr(a.rfind('/') + 1) + " ";
+        TempDir dir;
+        dir.write("res0000.inp", TRIANGLE);
+        Child c;
+        ASSERT_TRUE(spawn(&c, r.args, dir.path, env)) << shown;
+        const auto wait_for = [&](int n, const char *text, int times) {
+            double deadline = now_ms() + 20000;
+            while (handled(prog, dir.path, c, n, text) < times && now_ms() < deadline)
+                pump(&c, 20);
+            return handled(prog, dir.path, c, n, text) >= times;
+        };
+        ASSERT_TRUE(wait_for(0, TRIANGLE, 1)) << shown << c.err;
+        write_slowly(dir.path + "/res0001.inp", TRIANGLE, r.pause_s);
+        write_slowly(dir.path + "/res0002.inp", "3 1\n1 1 2 9\n", 0);
+        EXPECT_TRUE(wait_for(1, TRIANGLE, 1)) << shown << c.err;
+        // Left malformed long enough to count as complete, then mended.
+        double deadline = now_ms() + 20000;
+        while (count_of(c.out + c.err, "res0002.inp:2:") == 0 && now_ms() < deadline)
+            pump(&c, 20);
+        write_slowly(dir.path + "/res0002.inp", TRIANGLE, 0);
+        write_slowly(dir.path + "/res0003.inp", TRIANGLE, 0);
+        EXPECT_TRUE(wait_for(3, TRIANGLE, 1)) << shown << c.err;
+        write_slowly(dir.path + "/res0003.inp", SQUARE, r.pause_s);
+        EXPECT_TRUE(wait_for(2, TRIANGLE, 1)) << shown << c.err;
+        EXPECT_TRUE(wait_for(3, SQUARE, prog == RESCHECK_EXE ? 2 : 1)) << shown << c.err;
+        kill(c.pid, SIGINT);
+        ASSERT_TRUE(wait_exit(&c, 20000)) << shown;
+        EXPECT_EQ(c.status, 0) << shown << c.out << c.err;
+        EXPECT_EQ(count_of(c.out + c.err, "res0001.inp:"),
+                  count_of(c.out, "res0001.inp: well formed"))
+            << shown << c.out << c.err;
+        EXPECT_EQ(count_of(c.out + c.err, "res0002.inp:2: element 1 names node 9"), 1)
+            << shown << c.out << c.err;
+        if (prog == RESCHECK_EXE)
+            EXPECT_NE(c.out.find("\npresent: 0-3; missing: 4\n"), std::string::npos) << c.out;
+        else
+            EXPECT_NE(c.err.find(", followed until SIGINT; "), std::string::npos) << shown << c.err;
+        if (prog == RESRENDER_EXE) {
+            Gif gif = read_gif(dir.path + "/g.gif");
+            EXPECT_EQ(gif.frames.size(), 4u) << shown << "one frame a file, in series order";
+        }
+    }
+    // --idle: a follow with nothing coming ends by itself.
+    TempDir dir;
+    dir.write("res0000.inp", TRIANGLE);
+    double t0 = now_ms();
+    Outcome o = run_program({RES2VTK_EXE, "--follow", "--idle", "0.5", "."}, dir.path, {}, 20000);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_GE(now_ms() - t0, 500);
+    EXPECT_NE(o.err.find("res2vtk: 1 converted, 1010 missing, 0 broken in "), std::string::npos)
+        << o.err;
+    // A follow ends by itself, too, once every file of the range is there and well formed.
+    o = run_program({RESCHECK_EXE, "--follow", "--last", "0", "."}, dir.path, {}, 20000);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.rfind("res0000.inp: well formed, 3 nodes, 1 elements\npresent: 0;", 0), 0u)
+        << o.out;
 }
 
 } // namespace
