@@ -327,7 +327,9 @@ int index_of(const char *name)
 bool follow_series(SeriesRun *run, const FileStep &step)
 {
     const double settle = run->poll > 0 ? run->poll : 1.0; // seconds a pending file must rest
-    const double look = run->poll > 0 ? std::min(run->poll, 0.1) : settle / 4;
+    // How often the files are looked at: a file is seen complete at most two looks after it has
+    // rested for the settling time.
+    const double look = std::min(settle / 4, 0.04);
     const char *dir = run->dir ? run->dir : ".";
     int fd = -1;
     if (run->poll == 0) {
@@ -371,6 +373,17 @@ bool follow_series(SeriesRun *run, const FileStep &step)
         t = now_s();
         static bool closed[FILE_INDEX_MAX + 1];
         std::fill(std::begin(closed), std::end(closed), false);
+        // Looking at every file: only the names the folder holds are worth a stat.
+        static bool listed[FILE_INDEX_MAX + 1];
+        std::fill(std::begin(listed), std::end(listed), fd >= 0);
+        if (DIR *d = fd < 0 ? opendir(dir) : nullptr) {
+            while (const dirent *e = readdir(d)) {
+                int n = index_of(e->d_name);
+                if (n >= 0)
+                    listed[n] = true;
+            }
+            closedir(d);
+        }
         alignas(inotify_event) char buf[16384];
         ssize_t len = 0;
         while (fd >= 0 && (len = read(fd, buf, sizeof buf)) > 0) {
@@ -396,7 +409,7 @@ bool follow_series(SeriesRun *run, const FileStep &step)
             bool complete = closed[n];
             if (fd < 0 || fw.pending[n]) {
                 // Complete once unchanged for the settling time, and not taken as it is.
-                Signature sig = signature_of(run, n);
+                Signature sig = listed[n] ? signature_of(run, n) : Signature{};
                 if (!(sig == fw.seen[n])) {
                     fw.seen[n] = sig;
                     fw.since[n] = t;
