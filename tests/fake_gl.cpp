@@ -60,6 +60,7 @@ const char *name_of(GLenum e)
     case GL_POLYGON_OFFSET_FILL: return "GL_POLYGON_OFFSET_FILL";
     case GL_LESS: return "GL_LESS";
     case GL_LEQUAL: return "GL_LEQUAL";
+    case GL_VERTEX_ARRAY: return "GL_VERTEX_ARRAY";
     default: return "?";
     }
 }
@@ -99,6 +100,13 @@ template <typename F> const char *callback_name(F *fn)
     X(glDisable, (GLenum cap), "%s", name_of(cap))                                                 \
     X(glDepthFunc, (GLenum f), "%s", name_of(f))                                                   \
     X(glPolygonOffset, (GLfloat f, GLfloat u), "%.9g, %.9g", f, u)                                 \
+    X(glEnableClientState, (GLenum a), "%s", name_of(a))                                           \
+    X(glDisableClientState, (GLenum a), "%s", name_of(a))                                          \
+    X(glVertexPointer, (GLint n, GLenum t, GLsizei s, const void *p), "%d, %u, %d, %p", n, t, s,   \
+      p)                                                                                           \
+    X(glDrawElements, (GLenum m, GLsizei n, GLenum t, const void *p), "%s, %d, %u, %p",            \
+      name_of(m), n, t, p)                                                                         \
+    X(glDrawArrays, (GLenum m, GLint f, GLsizei n), "%s, %d, %d", name_of(m), f, n)                \
     X(glBlendFunc, (GLenum s, GLenum d), "%s, %s", name_of(s), name_of(d))                         \
     X(glViewport, (GLint x, GLint y, GLsizei w, GLsizei h), "%d, %d, %d, %d", x, y, w, h)          \
     X(glMatrixMode, (GLenum mode), "%s", name_of(mode))                                            \

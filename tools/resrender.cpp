@@ -212,13 +212,8 @@ const char *gl_error_name(GLenum e)
 // fails, and false once the writer has failed.
 bool render(Output *out, int n, const Mesh &mesh, std::string *why)
 {
-    GLuint id = open_mesh_list();
-    if (id == 0) {
-        *why = std::string("OpenGL has no display list left for ") + res_file_name(n) +
-               " (glGenLists returned 0)";
-        return false;
-    }
-    put_mesh(mesh);
+    begin_frame();
+    draw_mesh_arrays(mesh);
     if (out->opt->mark) {
         // Measured against the run's first file (or the last that started a new mesh).
         static HealthTrack track;
@@ -226,9 +221,7 @@ bool render(Output *out, int n, const Mesh &mesh, std::string *why)
         measure_health(&track, mesh, &health);
         put_marks(mesh, health.inverted, health.area);
     }
-    glEndList();
-    use_list(id);
-    draw_frame();
+    end_frame();
     std::unique_lock<std::mutex> lock(out->m);
     out->cv.wait(lock, [out] { return out->produced - out->consumed < RING || out->failed; });
     if (out->failed)

@@ -13,7 +13,7 @@ void init_gl_state()
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 }
 
-void draw_frame()
+void begin_frame()
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     // The model-view matrix is the identity outside this pair: nothing else changes it.
@@ -21,8 +21,44 @@ void draw_frame()
     glTranslatef(vs.tx, vs.ty, vs.tz);
     glRotatef(vs.rot_x, 1.0f, 0.0f, 0.0f);
     glRotatef(vs.rot_y, 0.0f, 1.0f, 0.0f);
-    glCallList(vs.list_id);
+}
+
+void end_frame()
+{
     glPopMatrix();
+}
+
+void draw_frame()
+{
+    begin_frame();
+    glCallList(vs.list_id);
+    end_frame();
+}
+
+void draw_mesh_arrays(const Mesh &m)
+{
+    // The corners narrowed to single precision as the list's vertices are, and each outline as
+    // three segments corner 1 -> 2, 2 -> 3, 3 -> 1: a line loop rasterises as those segments do.
+    static GLfloat vert[3 * MESH_CAPACITY];
+    static GLuint outline[6 * MESH_CAPACITY];
+    for (int i = 0; i < m.np; ++i) {
+        vert[3 * i] = (GLfloat)m.x[i];
+        vert[3 * i + 1] = (GLfloat)m.y[i];
+        vert[3 * i + 2] = 0.0f;
+    }
+    for (int e = 0; e < m.nele; ++e) {
+        for (int j = 0; j < 3; ++j) {
+            outline[6 * e + 2 * j] = (GLuint)m.ele[e][j];
+            outline[6 * e + 2 * j + 1] = (GLuint)m.ele[e][(j + 1) % 3];
+        }
+    }
+    glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, vert);
+    // All outlines before all points, as in the list.
+    glDrawElements(GL_LINES, 6 * m.nele, GL_UNSIGNED_INT, outline);
+    glDrawArrays(GL_POINTS, 0, m.np);
+    glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 void reshape(int w, int h)

@@ -26,8 +26,19 @@ extern ViewerState vs;
 // The window-independent GL state every picture relies on: depth test, blending and its function.
 void init_gl_state();
 
-// Draws one frame from vs and the current display list into the current framebuffer.
+// Draws one frame from vs and the current display list into the current framebuffer:
+// begin_frame, the list, end_frame.
 void draw_frame();
+
+// The frame around what is drawn: the buffers cleared, the model placed by vs's translation and
+// rotations; end_frame puts the model-view matrix back.
+void begin_frame();
+void end_frame();
+
+// m's outlines and points in the viewer's red, drawn at once from arrays (one call for all
+// outlines, one for all points) between begin_frame and end_frame: the same pixels as m's
+// display list, in a fraction of the time for a large mesh.
+void draw_mesh_arrays(const Mesh &m);
 
 // Sets the viewport to the window and the fixed frustum (the picture stretches with the window).
 void reshape(int w, int h);
@@ -42,9 +53,9 @@ void compile_mesh(const Mesh &m);
 // begin/end pair, outlines first.
 void put_mesh(const Mesh &m);
 
-// Marks where m goes wrong, in yellow, after put_mesh: every element with inverted[e] set
-// filled (behind the red lines, which stay visible), every element of area[e] exactly 0 drawn
-// as its edges and corners over them. Leaves the list open.
+// Marks where m goes wrong, in yellow, after m's outlines and points (into an open list, or at
+// once): every element with inverted[e] set filled (behind the red lines, which stay visible),
+// every element of area[e] exactly 0 drawn as its edges and corners over them.
 void put_marks(const Mesh &m, const unsigned char *inverted, const double *area);
 
 // Makes list id the one draw_frame replays (vs.list_id) and deletes the list it replaces.

@@ -292,50 +292,73 @@ TEST_F(EndToEnd, SteppingOntoAMissingFileEnds)
 }
 
 // The renderer, with no display, draws file 1 pixel for pixel as the viewer's window shows it:
-// in the start view, and after the same turns and moves as keys.
+// the sample mesh and a max-size one, in the start view and after two sets of turns and moves
+// made as keys, in the 300 x 300 window and in one stretched to 480 x 300.
 TEST_F(EndToEnd, RendererMatchesTheWindow)
 {
-    Outcome gen = run_program({SAMPLE_SERIES_EXE, "--last", "1", dir.path}, dir.path);
-    ASSERT_EQ(gen.status, 0) << gen.err;
-    launch();
     const struct {
-        std::vector<unsigned long> keys;
+        std::vector<unsigned long> keys; // from the view before
+        bool shift;
         std::vector<std::string> view;
     } views[] = {
-        {{}, {}},
+        {{}, false, {}},
         {{XK_Down, XK_Down, XK_Left, XK_Left, XK_Left, XK_c, XK_c, XK_c},
+         false,
          {"--rot-x", "-20", "--rot-y", "30", "--tx", "0.3"}},
+        {{XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Left, XK_Left, XK_Left,
+          XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left,
+          XK_Left, XK_Left, XK_Left, XK_Left, XK_d, XK_d, XK_d, XK_d, XK_d, XK_d},
+         true,
+         {"--rot-x", "70", "--rot-y", "200", "--tx", "0.3", "--tz", "-9"}},
     };
-    std::string echo;
     std::vector<std::string> env = gl_program_env();
     env.push_back("DISPLAY");
-    for (const auto &v : views) {
-        for (unsigned long k : v.keys) {
-            press_key(dpy, k);
-            if (k == XK_c) {
-                echo += "file_no:1 nele:1280\n";
-                ASSERT_TRUE(wait_for_output(&viewer, echo, 10000)) << viewer.out;
+    for (bool max_size : {false, true}) {
+        std::vector<std::string> gen = {SAMPLE_SERIES_EXE, "--last", "1", dir.path};
+        if (max_size)
+            gen.insert(gen.begin() + 1, "--max-size");
+        Outcome g = run_program(gen, dir.path);
+        ASSERT_EQ(g.status, 0) << g.err;
+        kill_child(&viewer);
+        launch();
+        std::string echo;
+        const std::string nele = max_size ? "4999" : "1280";
+        for (const auto &v : views) {
+            for (unsigned long k : v.keys) {
+                // Shift makes the eye step 1.0 (D); the arrows do not care.
+                press_key(dpy, k, v.shift && k == XK_d);
+                if (k == XK_c || k == XK_d) {
+                    echo += "file_no:1 nele:" + nele + "\n";
+                    ASSERT_TRUE(wait_for_output(&viewer, echo, 10000)) << viewer.out;
+                }
+            }
+            for (const auto &size : {std::pair<int, int>{300, 300}, {480, 300}}) {
+                ASSERT_TRUE(resize_window(dpy, win, size.first, size.second));
+                Image window = settle(500);
+                std::vector<std::string> args = {
+                    program("RESRENDER_EXE", RESRENDER_BUILD_EXE),
+                    "--first",
+                    "1",
+                    "--last",
+                    "1",
+                    "--size",
+                    std::to_string(size.first) + "x" + std::to_string(size.second),
+                    "--png",
+                    dir.path + "/out"};
+                args.insert(args.end(), v.view.begin(), v.view.end());
+                Outcome o = run_program(args, dir.path, env);
+                ASSERT_EQ(o.status, 0) << o.err;
+                Image picture = read_png(dir.path + "/out/res0001.png");
+                ASSERT_EQ(picture.w, window.w);
+                ASSERT_EQ(picture.h, window.h);
+                int differ = 0;
+                for (size_t i = 0; i < picture.px.size(); ++i)
+                    differ += picture.px[i] != window.px[i];
+                EXPECT_EQ(differ, 0) << (max_size ? "max-size" : "sample") << " mesh, view "
+                                     << v.view.size() / 2 << ", " << window.w << "x" << window.h;
+                EXPECT_GT(count_red(picture), 1000);
             }
         }
-        Image window = settle(500);
-        std::vector<std::string> args = {program("RESRENDER_EXE", RESRENDER_BUILD_EXE),
-                                         "--first",
-                                         "1",
-                                         "--last",
-                                         "1",
-                                         "--png",
-                                         dir.path + "/out"};
-        args.insert(args.end(), v.view.begin(), v.view.end());
-        Outcome o = run_program(args, dir.path, env);
-        ASSERT_EQ(o.status, 0) << o.err;
-        Image picture = read_png(dir.path + "/out/res0001.png");
-        ASSERT_EQ(picture.w, window.w);
-        ASSERT_EQ(picture.h, window.h);
-        int differ = 0;
-        for (size_t i = 0; i < picture.px.size(); ++i)
-            differ += picture.px[i] != window.px[i];
-        EXPECT_EQ(differ, 0) << "pixels unlike the window's, view " << v.view.size() / 2;
-        EXPECT_GT(count_red(picture), 1000);
     }
 }
 
