@@ -1,28 +1,73 @@
 #include "png_file.h"
 
-#include <cstring>
+#include <algorithm>
+#include <csetjmp>
 #include <png.h>
+#include <zlib.h>
+
+const PngSettings PNG_CHOSEN = {1, Z_RLE, PNG_FILTER_NONE};
+
+namespace
+{
+
+// Where the encoder's bytes go: the caller's vector, grown as needed and never shrunk.
+struct Sink {
+    std::vector<unsigned char> *png;
+    std::size_t len;
+};
+
+void put_bytes(png_structp p, png_bytep data, png_size_t n)
+{
+    auto *sink = static_cast<Sink *>(png_get_io_ptr(p));
+    if (sink->png->size() < sink->len + n)
+        sink->png->resize(2 * (sink->len + n));
+    std::copy(data, data + n, sink->png->data() + sink->len);
+    sink->len += n;
+}
+
+void flush_nothing(png_structp) {}
+
+// libpng's reason for a failure, kept until the jump back.
+void on_error(png_structp p, png_const_charp message)
+{
+    *static_cast<std::string *>(png_get_error_ptr(p)) = message;
+    png_longjmp(p, 1);
+}
+
+void on_warning(png_structp, png_const_charp) {}
+
+} // namespace
 
 bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
-                std::vector<unsigned char> *png, std::size_t *len, std::string *why)
+                std::vector<unsigned char> *png, std::size_t *len, std::string *why,
+                const PngSettings &settings)
 {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = (png_uint_32)w;
-    image.height = (png_uint_32)h;
-    image.format = PNG_FORMAT_RGB;
-    // Faster filtering and compression: about half the encoding time, files a little larger.
-    image.flags = PNG_IMAGE_FLAG_FAST;
-    // Room for the largest PNG these pixels can make, so that one pass encodes them.
-    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
-    if (png->size() < size)
-        png->resize(size);
-    if (!png_image_write_to_memory(&image, png->data(), &size, 0, rgb, (png_int_32)row_stride,
-                                   nullptr)) {
-        *why = std::string("PNG encoding failed: ") + image.message;
+    std::string error;
+    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, on_error, on_warning);
+    png_infop info = p ? png_create_info_struct(p) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&p, nullptr);
+        *why = "PNG encoding failed: out of memory";
         return false;
     }
-    *len = size;
+    Sink sink{png, 0};
+    if (setjmp(png_jmpbuf(p))) {
+        png_destroy_write_struct(&p, &info);
+        *why = "PNG encoding failed: " + error;
+        return false;
+    }
+    png_set_write_fn(p, &sink, put_bytes, flush_nothing);
+    png_set_IHDR(p, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(p, settings.level);
+    png_set_compression_strategy(p, settings.strategy);
+    png_set_filter(p, PNG_FILTER_TYPE_BASE, settings.filters);
+    png_write_info(p, info);
+    for (int y = 0; y < h; ++y)
+        png_write_row(p, rgb + (row_stride < 0 ? (long)(h - 1 - y) * -row_stride
+                                               : (long)y * row_stride));
+    png_write_end(p, info);
+    png_destroy_write_struct(&p, &info);
+    *len = sink.len;
     return true;
 }

@@ -38,7 +38,9 @@ void draw_frame()
 void draw_mesh_arrays(const Mesh &m)
 {
     // The corners narrowed to single precision as the list's vertices are, and each outline as
-    // three segments corner 1 -> 2, 2 -> 3, 3 -> 1: a line loop rasterises as those segments do.
+    // its three segments corner 1 -> 2, 2 -> 3, 3 -> 1, as a line loop draws them. An edge that
+    // two triangles share is drawn twice, once each way round, as in the list: the rasteriser
+    // does not always give a segment the same pixels both ways.
     static GLfloat vert[3 * MESH_CAPACITY];
     static GLuint outline[6 * MESH_CAPACITY];
     for (int i = 0; i < m.np; ++i) {
@@ -52,6 +54,8 @@ void draw_mesh_arrays(const Mesh &m)
             outline[6 * e + 2 * j + 1] = (GLuint)m.ele[e][(j + 1) % 3];
         }
     }
+    // Every colour is opaque, so blending would change no pixel; it only costs time here.
+    glDisable(GL_BLEND);
     glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_FLOAT, 0, vert);
@@ -59,6 +63,7 @@ void draw_mesh_arrays(const Mesh &m)
     glDrawElements(GL_LINES, 6 * m.nele, GL_UNSIGNED_INT, outline);
     glDrawArrays(GL_POINTS, 0, m.np);
     glDisableClientState(GL_VERTEX_ARRAY);
+    glEnable(GL_BLEND);
 }
 
 void reshape(int w, int h)
