@@ -5,7 +5,7 @@
 #include <png.h>
 #include <zlib.h>
 
-const PngSettings PNG_CHOSEN = {1, Z_RLE, PNG_FILTER_NONE};
+const PngSettings PNG_CHOSEN = {1, Z_DEFAULT_STRATEGY, PNG_FILTER_NONE};
 
 namespace
 {
@@ -57,15 +57,15 @@ bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
         return false;
     }
     png_set_write_fn(p, &sink, put_bytes, flush_nothing);
-    png_set_IHDR(p, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(p, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(p, settings.level);
     png_set_compression_strategy(p, settings.strategy);
     png_set_filter(p, PNG_FILTER_TYPE_BASE, settings.filters);
     png_write_info(p, info);
     for (int y = 0; y < h; ++y)
-        png_write_row(p, rgb + (row_stride < 0 ? (long)(h - 1 - y) * -row_stride
-                                               : (long)y * row_stride));
+        png_write_row(
+            p, rgb + (row_stride < 0 ? (long)(h - 1 - y) * -row_stride : (long)y * row_stride));
     png_write_end(p, info);
     png_destroy_write_struct(&p, &info);
     *len = sink.len;
