@@ -305,9 +305,10 @@ TEST_F(EndToEnd, RendererMatchesTheWindow)
         {{XK_Down, XK_Down, XK_Left, XK_Left, XK_Left, XK_c, XK_c, XK_c},
          false,
          {"--rot-x", "-20", "--rot-y", "30", "--tx", "0.3"}},
-        {{XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Up, XK_Left, XK_Left, XK_Left,
-          XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left,
-          XK_Left, XK_Left, XK_Left, XK_Left, XK_d, XK_d, XK_d, XK_d, XK_d, XK_d},
+        {{XK_Up,   XK_Up,   XK_Up,   XK_Up,   XK_Up,   XK_Up,   XK_Up,   XK_Up,
+          XK_Up,   XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left,
+          XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left, XK_Left,
+          XK_Left, XK_Left, XK_d,    XK_d,    XK_d,    XK_d,    XK_d,    XK_d},
          true,
          {"--rot-x", "70", "--rot-y", "200", "--tx", "0.3", "--tz", "-9"}},
     };
@@ -335,16 +336,16 @@ TEST_F(EndToEnd, RendererMatchesTheWindow)
             for (const auto &size : {std::pair<int, int>{300, 300}, {480, 300}}) {
                 ASSERT_TRUE(resize_window(dpy, win, size.first, size.second));
                 Image window = settle(500);
-                std::vector<std::string> args = {
-                    program("RESRENDER_EXE", RESRENDER_BUILD_EXE),
-                    "--first",
-                    "1",
-                    "--last",
-                    "1",
-                    "--size",
-                    std::to_string(size.first) + "x" + std::to_string(size.second),
-                    "--png",
-                    dir.path + "/out"};
+                std::vector<std::string> args = {program("RESRENDER_EXE", RESRENDER_BUILD_EXE),
+                                                 "--first",
+                                                 "1",
+                                                 "--last",
+                                                 "1",
+                                                 "--size",
+                                                 std::to_string(size.first) + "x" +
+                                                     std::to_string(size.second),
+                                                 "--png",
+                                                 dir.path + "/out"};
                 args.insert(args.end(), v.view.begin(), v.view.end());
                 Outcome o = run_program(args, dir.path, env);
                 ASSERT_EQ(o.status, 0) << o.err;
