@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <png.h>
 #include <zlib.h>
 
@@ -27,36 +28,28 @@ void put_bytes(png_structp p, png_bytep data, png_size_t n)
 
 void flush_nothing(png_structp) {}
 
-// libpng's reason for a failure, kept until the jump back.
+// libpng's reason for a failure, kept until the jump back; plain characters, as nothing with a
+// destructor may live across setjmp.
+struct Failure {
+    char what[200];
+};
+
 void on_error(png_structp p, png_const_charp message)
 {
-    *static_cast<std::string *>(png_get_error_ptr(p)) = message;
+    std::snprintf(static_cast<Failure *>(png_get_error_ptr(p))->what, sizeof(Failure::what), "%s",
+                  message);
     png_longjmp(p, 1);
 }
 
 void on_warning(png_structp, png_const_charp) {}
 
-} // namespace
-
-bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
-                std::vector<unsigned char> *png, std::size_t *len, std::string *why,
-                const PngSettings &settings)
+// The encoding itself, between setjmp and libpng's jump back on a failure: nothing here may have
+// a destructor. False after a failure.
+bool put_rows(png_structp p, png_infop info, int w, int h, const unsigned char *rgb,
+              long row_stride, const PngSettings &settings)
 {
-    std::string error;
-    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, on_error, on_warning);
-    png_infop info = p ? png_create_info_struct(p) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&p, nullptr);
-        *why = "PNG encoding failed: out of memory";
+    if (setjmp(png_jmpbuf(p)))
         return false;
-    }
-    Sink sink{png, 0};
-    if (setjmp(png_jmpbuf(p))) {
-        png_destroy_write_struct(&p, &info);
-        *why = "PNG encoding failed: " + error;
-        return false;
-    }
-    png_set_write_fn(p, &sink, put_bytes, flush_nothing);
     png_set_IHDR(p, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(p, settings.level);
@@ -67,7 +60,30 @@ bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
         png_write_row(
             p, rgb + (row_stride < 0 ? (long)(h - 1 - y) * -row_stride : (long)y * row_stride));
     png_write_end(p, info);
+    return true;
+}
+
+} // namespace
+
+bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
+                std::vector<unsigned char> *png, std::size_t *len, std::string *why,
+                const PngSettings &settings)
+{
+    Failure error{};
+    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, on_error, on_warning);
+    png_infop info = p ? png_create_info_struct(p) : nullptr;
+    Sink sink{png, 0};
+    const bool made = info != nullptr;
+    bool ok = made;
+    if (ok) {
+        png_set_write_fn(p, &sink, put_bytes, flush_nothing);
+        ok = put_rows(p, info, w, h, rgb, row_stride, settings);
+    }
     png_destroy_write_struct(&p, &info);
+    if (!ok) {
+        *why = std::string("PNG encoding failed: ") + (made ? error.what : "out of memory");
+        return false;
+    }
     *len = sink.len;
     return true;
 }
