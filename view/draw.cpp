@@ -43,15 +43,17 @@ void draw_mesh_arrays(const Mesh &m)
     // does not always give a segment the same pixels both ways.
     static GLfloat vert[3 * MESH_CAPACITY];
     static GLuint outline[6 * MESH_CAPACITY];
+    GLfloat *v = vert;
     for (int i = 0; i < m.np; ++i) {
-        vert[3 * i] = (GLfloat)m.x[i];
-        vert[3 * i + 1] = (GLfloat)m.y[i];
-        vert[3 * i + 2] = 0.0f;
+        *v++ = (GLfloat)m.x[i];
+        *v++ = (GLfloat)m.y[i];
+        *v++ = 0.0f;
     }
+    GLuint *o = outline;
     for (int e = 0; e < m.nele; ++e) {
         for (int j = 0; j < 3; ++j) {
-            outline[6 * e + 2 * j] = (GLuint)m.ele[e][j];
-            outline[6 * e + 2 * j + 1] = (GLuint)m.ele[e][(j + 1) % 3];
+            *o++ = (GLuint)m.ele[e][j];
+            *o++ = (GLuint)m.ele[e][(j + 1) % 3];
         }
     }
     // Every colour is opaque, so blending would change no pixel; it only costs time here.
