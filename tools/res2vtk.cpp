@@ -373,9 +373,15 @@ std::set<std::string> named_by(const std::string &pvd, const Options &o)
         if (end == std::string::npos)
             break;
         std::string file = xml_unescaped(text.substr(at + 6, end - at - 6));
-        for (int n = 0; n <= FILE_INDEX_MAX; ++n)
-            if (file == o.rel + output_name(n, ".vtu"))
-                files.insert(o.folder + "/" + output_name(n, ".vtu"));
+        // "FOLDER/res0NNN.vtu" and nothing else: the index read, then the name made again.
+        const std::size_t r = o.rel.size();
+        if (file.size() <= r + 8 || file.compare(0, r, o.rel) != 0)
+            continue;
+        int n = -1;
+        const char *digits = file.c_str() + r + 4, *stop = file.c_str() + file.size() - 4;
+        if (std::from_chars(digits, stop, n).ec == std::errc() && n >= 0 && n <= FILE_INDEX_MAX &&
+            file.compare(r, std::string::npos, output_name(n, ".vtu")) == 0)
+            files.insert(o.folder + "/" + file.substr(o.rel.size()));
     }
     return files;
 }
