@@ -78,7 +78,7 @@ double per_primitive_path(const Case &c, const std::string &dir, const std::stri
             int n = consumed;
             lock.unlock();
             std::size_t len = 0;
-            encode_png(c.w, c.h, ring[n % 3].data(), -3L * c.w, &png, &len, &why);
+            encode_png({c.w, c.h, Pixels::RGB, ring[n % 3].data(), -3L * c.w}, &png, &len, &why);
             write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len, &why);
             lock.lock();
             ++consumed;
@@ -121,30 +121,38 @@ void measure_case(const Case &c, const std::string &top)
     init_gl_state();
     reshape(c.w, c.h);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    // The baseline first, into the pbuffer as before.
+    std::printf("per_primitive %.4f\n", per_primitive_path(c, dir, out));
+    FrameTarget target;
+    if (!open_frame_target(c.w, c.h, true, &target, &why)) {
+        std::printf("error %s\n", why.c_str());
+        return;
+    }
     std::vector<Mesh> meshes((std::size_t)c.nfiles);
     double read =
         ms_a_frame(c.nfiles, [&](int n) { load_res(dir.c_str(), n, &meshes[(std::size_t)n]); });
     // The pictures go round a few buffers, as in resrender, so that no stage pays for memory a
     // pipeline would not touch.
     constexpr int KEPT = 8;
-    const std::size_t bytes = (std::size_t)c.w * (std::size_t)c.h * 3;
+    const std::size_t bytes = (std::size_t)c.w * (std::size_t)c.h;
     std::vector<std::vector<unsigned char>> frames(KEPT, std::vector<unsigned char>(bytes));
-    const auto frame = [&frames](int n) { return frames[(std::size_t)(n % KEPT)].data(); };
+    const auto frame = [&](int n) {
+        return frame_rows(target, frames[(std::size_t)(n % KEPT)].data());
+    };
     double draw = ms_a_frame(c.nfiles, [&](int n) {
         begin_frame();
         draw_mesh_arrays(meshes[(std::size_t)n]);
         end_frame();
-        glReadPixels(0, 0, c.w, c.h, GL_RGB, GL_UNSIGNED_BYTE, frame(n));
+        read_frame(target, frames[(std::size_t)(n % KEPT)].data());
     });
     // The last pass left the last KEPT files' pictures; the encoders take them in turn.
     std::vector<unsigned char> png;
     std::size_t len = 0;
     double encode = ms_a_frame(c.nfiles, [&](int n) {
-        encode_png(c.w, c.h, frame(n), -3L * c.w, &png, &len, &why);
+        encode_png(frame(n), &png, &len, &why);
         write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len, &why);
     });
     std::printf("read %.4f\ndraw %.4f\nencode %.4f\n", read, draw, encode);
-    std::printf("per_primitive %.4f\n", per_primitive_path(c, dir, out));
     // The PNG settings tried: time and size, encoding alone.
     const struct {
         const char *name;
@@ -160,7 +168,7 @@ void measure_case(const Case &c, const std::string &top)
     for (const auto &t : tried) {
         std::size_t total = 0;
         double ms = ms_a_frame(c.nfiles, [&](int n) {
-            encode_png(c.w, c.h, frame(n), -3L * c.w, &png, &len, &why, t.s);
+            encode_png(frame(n), &png, &len, &why, t.s);
             total += len;
         });
         std::printf("png %.4f %.1f %s\n", ms, (double)total / 3 / c.nfiles / 1024, t.name);
@@ -172,7 +180,7 @@ void measure_case(const Case &c, const std::string &top)
             &g, [&](const unsigned char *, std::size_t n) { return (gif_bytes += n) > 0; }, c.w,
             c.h, 4, &why);
         for (int n = 0; n < c.nfiles; ++n)
-            gif_add_frame(&g, frame(n), -3L * c.w, &why);
+            gif_add_frame(&g, frame(n), &why);
         gif_close(&g, &why);
     });
     std::printf("gif %.4f %.1f\n", gif / c.nfiles, (double)gif_bytes / 3 / c.nfiles / 1024);

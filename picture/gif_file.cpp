@@ -8,10 +8,10 @@ namespace
 
 // Palette index i holds red (i >> 5) / 7, green ((i >> 2) & 7) / 7 and blue (i & 3) / 3 of full
 // intensity.
-inline unsigned char palette_index(const unsigned char *px)
+inline unsigned char palette_index(unsigned red, unsigned green, unsigned blue)
 {
-    unsigned r = (px[0] * 7u + 127u) / 255u, g = (px[1] * 7u + 127u) / 255u,
-             b = (px[2] * 3u + 127u) / 255u;
+    unsigned r = (red * 7u + 127u) / 255u, g = (green * 7u + 127u) / 255u,
+             b = (blue * 3u + 127u) / 255u;
     return (unsigned char)(r << 5 | g << 2 | b);
 }
 
@@ -60,14 +60,15 @@ bool gif_open(GifWriter *g, GifSink sink, int w, int h, int delay_cs, std::strin
     return ok || gif_failed(g, g->gif->Error, "header", why);
 }
 
-bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, std::string *why)
+bool gif_add_frame(GifWriter *g, const PixelRows &pic, std::string *why)
 {
-    const unsigned char *top = row_stride < 0 ? rgb + (long)(g->h - 1) * -row_stride : rgb;
+    const int step = pixel_bytes(pic.pixels);
+    const bool red_alone = step == 1;
     for (int y = 0; y < g->h; ++y) {
-        const unsigned char *row = top + (long)y * row_stride;
+        const unsigned char *px = row_from_top(pic, y);
         unsigned char *out = &g->cur[(std::size_t)y * (std::size_t)g->w];
-        for (int x = 0; x < g->w; ++x)
-            out[x] = palette_index(row + 3L * x);
+        for (int x = 0; x < g->w; ++x, px += step)
+            out[x] = red_alone ? palette_index(px[0], 0, 0) : palette_index(px[0], px[1], px[2]);
     }
     // The rectangle that differs from the last frame; the first frame is whole. A frame like
     // the last is stored as one pixel, so that it still takes its time.

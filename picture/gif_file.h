@@ -2,6 +2,8 @@
 // no files: the bytes go to the caller's sink as they are made.
 #pragma once
 
+#include "png_file.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -27,10 +29,9 @@ struct GifWriter {
 // Starts an animation of w x h frames that loops for ever, its bytes going to sink. False with
 // the reason in why (the writer is then closed).
 bool gif_open(GifWriter *g, GifSink sink, int w, int h, int delay_cs, std::string *why);
-// Appends a frame of 8-bit RGB pixels, laid out as write_png takes them (row_stride in bytes,
-// negative for rows from the bottom up). Colours map to a fixed 256-colour palette that holds
+// Appends a frame of the animation's size. Colours map to a fixed 256-colour palette that holds
 // black, red and the other primaries exactly. Only the rectangle that changed is stored.
-bool gif_add_frame(GifWriter *g, const unsigned char *rgb, long row_stride, std::string *why);
+bool gif_add_frame(GifWriter *g, const PixelRows &pic, std::string *why);
 // Ends the animation: its last bytes go to the sink. False with the reason in why.
 bool gif_close(GifWriter *g, std::string *why);
 // Stops encoding without ending the animation.

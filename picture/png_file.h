@@ -20,10 +20,31 @@ struct PngSettings {
 // runs alone (Z_RLE) do well on sparse pictures but three times worse on dense meshes.
 extern const PngSettings PNG_CHOSEN;
 
-// Encodes a w x h picture of 8-bit RGB pixels as a PNG file's bytes: the first *len bytes of
-// *png, which is grown as needed and kept large for the next picture. `rgb` points at the first
-// byte of the buffer; row_stride is the distance between rows in bytes, negative when the rows
-// run from the bottom up (as glReadPixels gives them). False with libpng's reason in why.
-bool encode_png(int w, int h, const unsigned char *rgb, long row_stride,
-                std::vector<unsigned char> *png, std::size_t *len, std::string *why,
-                const PngSettings &settings = PNG_CHOSEN);
+// How a picture's pixels are stored, a byte a channel: red, green and blue; the same with a fourth
+// byte that is ignored (OpenGL's RGBA); or red alone, green and blue being zero (a picture drawn in
+// red on black, read back from a framebuffer of one channel).
+enum class Pixels { RGB, RGBA, RED };
+
+// Bytes a pixel of that kind takes.
+int pixel_bytes(Pixels p);
+
+// A picture in memory: w x h pixels of one kind, row_stride bytes from one row to the next,
+// negative when the rows run from the bottom up (as glReadPixels gives a window's rows). data is
+// the first byte of the buffer.
+struct PixelRows {
+    int w = 0;
+    int h = 0;
+    Pixels pixels = Pixels::RGB;
+    const unsigned char *data = nullptr;
+    long row_stride = 0;
+};
+
+// The first byte of row y, counted from the top.
+const unsigned char *row_from_top(const PixelRows &p, int y);
+
+// Encodes a picture as a PNG file's bytes: the first *len bytes of *png, which is grown as needed
+// and kept large for the next picture. RGB and RGBA pictures become RGB files; a RED picture
+// becomes a file of palette indices whose palette maps index i to red i, so that its bytes go in
+// unchanged and a decoder gives the same colours. False with libpng's reason in why.
+bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
+                std::string *why, const PngSettings &settings = PNG_CHOSEN);

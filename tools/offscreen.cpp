@@ -2,6 +2,10 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -97,7 +101,67 @@ bool try_display(EGLDisplay d, const char *what, int w, int h, std::string *why)
     return false;
 }
 
+// Whether the current context offers OpenGL major.minor or the extension.
+bool gl_offers(int major, int minor, const char *extension)
+{
+    int have_major = 0, have_minor = 0;
+    const char *version = reinterpret_cast<const char *>(glGetString(GL_VERSION));
+    const char *extensions = reinterpret_cast<const char *>(glGetString(GL_EXTENSIONS));
+    return (version && std::sscanf(version, "%d.%d", &have_major, &have_minor) == 2 &&
+            (have_major > major || (have_major == major && have_minor >= minor))) ||
+           has_extension(extensions, extension);
+}
+
 } // namespace
+
+bool open_frame_target(int w, int h, bool red_alone, FrameTarget *t, std::string *why)
+{
+    *t = FrameTarget{};
+    t->w = w;
+    t->h = h;
+    t->pixels = red_alone ? Pixels::RED : Pixels::RGBA;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1); // rows of one byte a pixel come back unpadded
+    // A window's rows are stored from the top, and the rasteriser breaks its ties for it as for
+    // that origin; a framebuffer object stores them from the bottom. Moving the clip origin to the
+    // upper left gives a framebuffer object both: the same pixels, where a few in a million differ
+    // otherwise. It is also faster to draw into and read than the pbuffer.
+    if (!gl_offers(4, 5, "GL_ARB_clip_control") || !gl_offers(3, 0, "GL_ARB_framebuffer_object") ||
+        (red_alone && !gl_offers(3, 0, "GL_ARB_texture_rg")))
+        return true;
+    GLuint framebuffer = 0, renderbuffers[2] = {};
+    glGenFramebuffers(1, &framebuffer);
+    glGenRenderbuffers(2, renderbuffers);
+    glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[0]);
+    glRenderbufferStorage(GL_RENDERBUFFER, red_alone ? GL_R8 : GL_RGBA8, w, h);
+    glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[1]);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                              renderbuffers[0]);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                              renderbuffers[1]);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE ||
+        glGetError() != GL_NO_ERROR) {
+        *why = "cannot make a " + std::to_string(w) + "x" + std::to_string(h) +
+               " framebuffer (out of memory?)";
+        return false;
+    }
+    glClipControl(GL_UPPER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
+    t->from_top = true;
+    return true;
+}
+
+void read_frame(const FrameTarget &t, unsigned char *into)
+{
+    glReadPixels(0, 0, t.w, t.h, t.pixels == Pixels::RED ? GL_RED : GL_RGBA, GL_UNSIGNED_BYTE,
+                 into);
+}
+
+PixelRows frame_rows(const FrameTarget &t, const unsigned char *buffer)
+{
+    const long row = (long)t.w * pixel_bytes(t.pixels);
+    return PixelRows{t.w, t.h, t.pixels, buffer, t.from_top ? row : -row};
+}
 
 bool open_offscreen(int w, int h, std::string *why)
 {

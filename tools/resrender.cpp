@@ -126,7 +126,8 @@ struct Output {
     bool keep_frames = false; // files come in any order: the GIF is made at the end
     std::map<int, std::vector<unsigned char>> kept; // each index's last frame, compressed
     std::vector<unsigned char> png;                 // the encoded PNG of the frame at hand
-    std::vector<unsigned char> frames[RING];        // glReadPixels rows, bottom up
+    FrameTarget target;                             // where frames are drawn and read
+    std::vector<unsigned char> frames[RING];        // read-back pictures
     int index[RING] = {};                           // the result index of each frame
     long produced = 0;                              // frames handed over
     long consumed = 0;                              // frames the writer is done with
@@ -142,12 +143,11 @@ struct Output {
 bool write_frame(Output *out, int slot, bool *png_written)
 {
     const Options &o = *out->opt;
-    const unsigned char *rgb = out->frames[slot].data();
-    long stride = -3L * o.w;
+    const PixelRows pic = frame_rows(out->target, out->frames[slot].data());
     if (o.png_dir) {
         std::string path = std::string(o.png_dir) + "/" + output_name(out->index[slot], ".png");
         std::size_t len = 0;
-        if (!encode_png(o.w, o.h, rgb, stride, &out->png, &len, &out->why))
+        if (!encode_png(pic, &out->png, &len, &out->why))
             return false;
         if (!write_whole_file(path, out->png.data(), len, &out->why))
             return false;
@@ -159,12 +159,12 @@ bool write_frame(Output *out, int slot, bool *png_written)
         const std::size_t raw = out->frames[slot].size();
         uLongf len = compressBound((uLong)raw);
         z.resize(len);
-        if (compress2(z.data(), &len, rgb, (uLong)raw, 1) != Z_OK) {
+        if (compress2(z.data(), &len, pic.data, (uLong)raw, 1) != Z_OK) {
             out->why = "cannot keep a frame of the GIF: out of memory";
             return false;
         }
         z.resize(len);
-    } else if (o.gif_path && !gif_add_frame(&out->gif, rgb, stride, &out->why)) {
+    } else if (o.gif_path && !gif_add_frame(&out->gif, pic, &out->why)) {
         // A failed write says more than the encoder's "write failed".
         if (!out->gif_failure.empty())
             out->why = out->gif_failure;
@@ -228,9 +228,7 @@ bool render(Output *out, int n, const Mesh &mesh, std::string *why)
         return false;
     int slot = (int)(out->produced % RING);
     lock.unlock();
-    // The rows come bottom up; the writers take them so.
-    glReadPixels(0, 0, out->opt->w, out->opt->h, GL_RGB, GL_UNSIGNED_BYTE,
-                 out->frames[slot].data());
+    read_frame(out->target, out->frames[slot].data());
     // A failed draw or read would make a black picture that looks like a real one.
     GLenum e = glGetError();
     if (e != GL_NO_ERROR) {
@@ -263,12 +261,15 @@ int main(int argc, char **argv)
     if ((long)opt.w * opt.h <= 300L * 300L)
         setenv("LP_NUM_THREADS", "0", 0);
     std::string why;
-    if (!open_offscreen(opt.w, opt.h, &why)) {
+    static Output out; // three frames of up to 64 MiB each, and the GIF's state
+    out.opt = &opt;
+    // Without marks every pixel is red or black: the red byte alone says which.
+    if (!open_offscreen(opt.w, opt.h, &why) ||
+        !open_frame_target(opt.w, opt.h, !opt.mark, &out.target, &why)) {
         std::fprintf(stderr, "resrender: %s\n", why.c_str());
+        close_offscreen();
         return 1;
     }
-    static Output out; // three frames of up to 48 MiB each, and the GIF's state
-    out.opt = &opt;
     // The outputs only once there is a context to draw them.
     bool ready = (!opt.png_dir || make_output_dir(&run, opt.png_dir)) &&
                  (!opt.gif_path || make_output_dir(&run, folder_of(opt.gif_path)));
@@ -288,12 +289,12 @@ int main(int argc, char **argv)
         return 1;
     }
     for (auto &f : out.frames)
-        f.resize((std::size_t)opt.w * (std::size_t)opt.h * 3);
+        f.resize((std::size_t)opt.w * (std::size_t)opt.h *
+                 (std::size_t)pixel_bytes(out.target.pixels));
 
     // The viewer's GL state, projection and view.
     init_gl_state();
     reshape(opt.w, opt.h);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     vs.rot_x = opt.rot_x;
     vs.rot_y = opt.rot_y;
     vs.tx = opt.tx;
@@ -325,11 +326,12 @@ int main(int argc, char **argv)
     bool whole = run.failure.empty() && !run.signal && run.written > 0;
     bool gif_written = false;
     // A follow's frames go into the animation now, in series order.
-    std::vector<unsigned char> frame(out.frames[0].size());
+    std::vector<unsigned char> &frame = out.frames[0];
+    const PixelRows pic = frame_rows(out.target, frame.data());
     for (auto k = out.kept.begin(); whole && k != out.kept.end(); ++k) {
         uLongf len = (uLongf)frame.size();
         whole = uncompress(frame.data(), &len, k->second.data(), (uLong)k->second.size()) == Z_OK &&
-                gif_add_frame(&out.gif, frame.data(), -3L * opt.w, &run.failure);
+                gif_add_frame(&out.gif, pic, &run.failure);
         if (!whole && !out.gif_failure.empty())
             run.failure = out.gif_failure;
     }

@@ -285,4 +285,44 @@ TEST(Resrender, MarksFillInvertedAndDrawDegenerateElements)
     }
 }
 
+// Frames are drawn into a framebuffer object with the origin moved to the upper left; where
+// OpenGL cannot move it, into the pbuffer, as a window is drawn. Both give the same pixels:
+// max-size meshes, large pictures, turned views, with and without marks.
+TEST(Resrender, FramebufferAndPbufferGiveTheSamePixels)
+{
+    TempDir dir;
+    ASSERT_EQ(
+        run_program({SAMPLE_SERIES_EXE, "--max-size", "--last", "7", "--fold", "3", "s"}, dir.path)
+            .status,
+        0);
+    const std::vector<std::vector<std::string>> views = {
+        {"--size", "1920x1080"},
+        {"--size", "1920x1080", "--rot-x", "-20", "--rot-y", "30", "--tx", "0.3"},
+        {"--size", "1920x1080", "--rot-x", "70", "--rot-y", "200", "--tx", "0.3", "--tz", "-9"},
+        {"--size", "301x177", "--rot-y", "180", "--ty", "0.05", "--mark"},
+    };
+    for (const auto &view : views) {
+        for (const char *out : {"fbo", "pbuffer"}) {
+            std::vector<std::string> args = view;
+            args.insert(args.end(), {"--png", out, "s"});
+            const char *env = out == std::string("pbuffer")
+                                  ? "MESA_EXTENSION_OVERRIDE=-GL_ARB_clip_control"
+                                  : nullptr;
+            Outcome o = resrender(dir, args, env);
+            ASSERT_EQ(o.status, 0) << o.err;
+        }
+        for (int n = 0; n < 8; ++n) {
+            std::string name = "/res000" + std::to_string(n) + ".png";
+            Image a = read_png(dir.path + "/fbo" + name),
+                  b = read_png(dir.path + "/pbuffer" + name);
+            ASSERT_GT(a.w, 0);
+            long differ = 0;
+            for (std::size_t i = 0; i < a.px.size() && a.px.size() == b.px.size(); ++i)
+                differ += a.px[i] != b.px[i];
+            EXPECT_TRUE(a.w == b.w && a.h == b.h && differ == 0)
+                << view[1] << " " << view.back() << ", file " << n << ": " << differ;
+        }
+    }
+}
+
 } // namespace
