@@ -2,15 +2,20 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <png.h>
 #include <zlib.h>
-
-const PngSettings PNG_CHOSEN = {1, Z_DEFAULT_STRATEGY, PNG_FILTER_NONE};
 
 int pixel_bytes(Pixels p)
 {
     return p == Pixels::RED ? 1 : p == Pixels::RGB ? 3 : 4;
+}
+
+PngSettings png_chosen(Pixels p)
+{
+    return {1, p == Pixels::RED ? Z_RLE : Z_DEFAULT_STRATEGY, PNG_FILTER_NONE};
 }
 
 const unsigned char *row_from_top(const PixelRows &p, int y)
@@ -54,28 +59,71 @@ void on_error(png_structp p, png_const_charp message)
 
 void on_warning(png_structp, png_const_charp) {}
 
+// How the rows handed to libpng are laid out in the file.
+struct Layout {
+    int bit_depth;
+    int color_type;
+    const png_color *palette; // palette pictures: the colours, else null
+    int colors;
+    bool filler; // a fourth byte a pixel, dropped
+};
+
 // The encoding itself, between setjmp and libpng's jump back on a failure: nothing here may have
 // a destructor. False after a failure.
-bool put_rows(png_structp p, png_infop info, const PixelRows &pic, const png_color *reds,
+bool put_rows(png_structp p, png_infop info, const PixelRows &rows, const Layout &layout,
               const PngSettings &settings)
 {
     if (setjmp(png_jmpbuf(p)))
         return false;
-    const bool red = pic.pixels == Pixels::RED;
-    png_set_IHDR(p, info, (png_uint_32)pic.w, (png_uint_32)pic.h, 8,
-                 red ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (red)
-        png_set_PLTE(p, info, reds, 256);
+    png_set_IHDR(p, info, (png_uint_32)rows.w, (png_uint_32)rows.h, layout.bit_depth,
+                 layout.color_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (layout.palette)
+        png_set_PLTE(p, info, layout.palette, layout.colors);
     png_set_compression_level(p, settings.level);
     png_set_compression_strategy(p, settings.strategy);
     png_set_filter(p, PNG_FILTER_TYPE_BASE, settings.filters);
     png_write_info(p, info);
-    if (pic.pixels == Pixels::RGBA)
-        png_set_filler(p, 0, PNG_FILLER_AFTER); // the fourth byte is dropped
-    for (int y = 0; y < pic.h; ++y)
-        png_write_row(p, row_from_top(pic, y));
+    if (layout.filler)
+        png_set_filler(p, 0, PNG_FILLER_AFTER);
+    for (int y = 0; y < rows.h; ++y)
+        png_write_row(p, row_from_top(rows, y));
     png_write_end(p, info);
+    return true;
+}
+
+// A red picture whose every pixel is black or full red as a bit a pixel, the leftmost in each
+// byte's highest bit, rows from the top. False when some pixel is neither.
+bool pack_bits(const PixelRows &pic, std::vector<unsigned char> *bits, PixelRows *rows)
+{
+    const std::size_t row_bytes = ((std::size_t)pic.w + 7) / 8;
+    bits->resize(row_bytes * (std::size_t)pic.h);
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    // Bit 0 of byte j of a little-endian word goes to bit 63 - j of the product; no two of the
+    // products' terms meet, so nothing carries.
+    constexpr std::uint64_t GATHER = 0x8040201008040201u;
+    for (int y = 0; y < pic.h; ++y) {
+        const unsigned char *in = row_from_top(pic, y);
+        unsigned char *out = bits->data() + row_bytes * (std::size_t)y;
+        int x = 0;
+        for (; x + 8 <= pic.w; x += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, in + x, 8);
+            const std::uint64_t lows = (word >> 7) & ONES;
+            if (word != lows * 0xffu)
+                return false;
+            *out++ = (unsigned char)((lows * GATHER) >> 56);
+        }
+        unsigned char last = 0;
+        for (int k = 0; x < pic.w; ++x, ++k) {
+            if (in[x] != 0 && in[x] != 0xff)
+                return false;
+            last = (unsigned char)(last | (in[x] >> 7) << (7 - k));
+        }
+        if (pic.w % 8 != 0)
+            *out = last;
+    }
+    *rows = PixelRows{pic.w, pic.h, Pixels::RED, bits->data(), (long)row_bytes};
     return true;
 }
 
@@ -84,9 +132,19 @@ bool put_rows(png_structp p, png_infop info, const PixelRows &pic, const png_col
 bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
                 std::string *why, const PngSettings &settings)
 {
+    // Red pictures as palette indices: index i is red i, so that the bytes go in unchanged, or a
+    // bit a pixel where they are all black or full red, as the renderer's are.
     png_color reds[256];
     for (int i = 0; i < 256; ++i)
         reds[i] = png_color{(png_byte)i, 0, 0};
+    const png_color black_red[2] = {{0, 0, 0}, {255, 0, 0}};
+    PixelRows rows = pic;
+    Layout layout = {8, PNG_COLOR_TYPE_RGB, nullptr, 0, pic.pixels == Pixels::RGBA};
+    std::vector<unsigned char> bits;
+    if (pic.pixels == Pixels::RED && pack_bits(pic, &bits, &rows))
+        layout = Layout{1, PNG_COLOR_TYPE_PALETTE, black_red, 2, false};
+    else if (pic.pixels == Pixels::RED)
+        layout = Layout{8, PNG_COLOR_TYPE_PALETTE, reds, 256, false};
     Failure error{};
     png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, on_error, on_warning);
     png_infop info = p ? png_create_info_struct(p) : nullptr;
@@ -95,7 +153,7 @@ bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size
     bool ok = made;
     if (ok) {
         png_set_write_fn(p, &sink, put_bytes, flush_nothing);
-        ok = put_rows(p, info, pic, reds, settings);
+        ok = put_rows(p, info, rows, layout, settings);
     }
     png_destroy_write_struct(&p, &info);
     if (!ok) {
@@ -104,4 +162,10 @@ bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size
     }
     *len = sink.len;
     return true;
+}
+
+bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
+                std::string *why)
+{
+    return encode_png(pic, png, len, why, png_chosen(pic.pixels));
 }

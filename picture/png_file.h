@@ -14,12 +14,6 @@ struct PngSettings {
     int filters;
 };
 
-// What the renderer's pictures are written with, chosen by measurement on them (the render
-// benchmark prints the candidates): zlib's fastest level, unfiltered. Mostly black with thin
-// lines, they gain little from filters or higher levels, which cost several times the time;
-// runs alone (Z_RLE) do well on sparse pictures but three times worse on dense meshes.
-extern const PngSettings PNG_CHOSEN;
-
 // How a picture's pixels are stored, a byte a channel: red, green and blue; the same with a fourth
 // byte that is ignored (OpenGL's RGBA); or red alone, green and blue being zero (a picture drawn in
 // red on black, read back from a framebuffer of one channel).
@@ -27,6 +21,13 @@ enum class Pixels { RGB, RGBA, RED };
 
 // Bytes a pixel of that kind takes.
 int pixel_bytes(Pixels p);
+
+// What the renderer's pictures are written with, chosen by measurement on them (the render
+// benchmark prints the candidates): zlib's fastest level, unfiltered; mostly black with thin
+// lines, they gain little from filters or higher levels, which cost several times the time. Red
+// pictures, a byte a pixel, compress smaller and as fast by runs alone (Z_RLE); RGB ones with the
+// default strategy, as runs alone make dense meshes three times larger.
+PngSettings png_chosen(Pixels p);
 
 // A picture in memory: w x h pixels of one kind, row_stride bytes from one row to the next,
 // negative when the rows run from the bottom up (as glReadPixels gives a window's rows). data is
@@ -43,8 +44,10 @@ struct PixelRows {
 const unsigned char *row_from_top(const PixelRows &p, int y);
 
 // Encodes a picture as a PNG file's bytes: the first *len bytes of *png, which is grown as needed
-// and kept large for the next picture. RGB and RGBA pictures become RGB files; a RED picture
-// becomes a file of palette indices whose palette maps index i to red i, so that its bytes go in
-// unchanged and a decoder gives the same colours. False with libpng's reason in why.
+// and kept large for the next picture. RGB and RGBA pictures become RGB files, RED ones palette
+// files: a bit a pixel when every pixel is black or full red, else a byte, index i being red i. A
+// decoder gives the same colours either way. False with libpng's reason in why.
 bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
-                std::string *why, const PngSettings &settings = PNG_CHOSEN);
+                std::string *why);
+bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
+                std::string *why, const PngSettings &settings);

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -57,6 +58,7 @@ const char USAGE[] =
 
 constexpr int SIZE_MAX_PX = 4096; // largest picture side, pixels
 constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers slow shorter ones
+constexpr int TRIM_THRESHOLD = 64 << 20; // free memory kept at the heap's top, bytes
 
 struct Options {
     const char *png_dir = nullptr;
@@ -212,16 +214,15 @@ const char *gl_error_name(GLenum e)
 // fails, and false once the writer has failed.
 bool render(Output *out, int n, const Mesh &mesh, std::string *why)
 {
-    begin_frame();
-    draw_mesh_arrays(mesh);
     if (out->opt->mark) {
         // Measured against the run's first file (or the last that started a new mesh).
         static HealthTrack track;
         static Health health;
         measure_health(&track, mesh, &health);
-        put_marks(mesh, health.inverted, health.area);
+        draw_mesh_frame(mesh, health.inverted, health.area);
+    } else {
+        draw_mesh_frame(mesh);
     }
-    end_frame();
     std::unique_lock<std::mutex> lock(out->m);
     out->cv.wait(lock, [out] { return out->produced - out->consumed < RING || out->failed; });
     if (out->failed)
@@ -254,13 +255,10 @@ int main(int argc, char **argv)
     int status = parse_options(argc, argv, &opt, &run);
     if (status >= 0)
         return status;
-    // Measured on two processors: Mesa's software rasteriser draws pictures up to 300 x 300
-    // fastest on the calling thread, which leaves the other processor to the encoder (6.1 against
-    // 6.6 ms a frame of the sample series); from 600 x 600 on, its own threads draw large meshes
-    // faster (30 against 36 ms a frame of a max-size mesh). The pixels are the same either way.
-    if ((long)opt.w * opt.h <= 300L * 300L)
-        setenv("LP_NUM_THREADS", "0", 0);
     std::string why;
+    // Mesa's rasteriser takes and frees its working memory every frame; handing it back to the
+    // system each time made a frame of the sample series a third slower (sbrk, page faults).
+    mallopt(M_TRIM_THRESHOLD, TRIM_THRESHOLD);
     static Output out; // three frames of up to 64 MiB each, and the GIF's state
     out.opt = &opt;
     // Without marks every pixel is red or black: the red byte alone says which.

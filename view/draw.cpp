@@ -3,8 +3,18 @@
 #include "viewer_state.h"
 
 #include <GL/gl.h>
+#include <algorithm>
+#include <cmath>
 
 ViewerState vs;
+
+namespace
+{
+
+constexpr double NEAR_PLANE = 3.0;    // distance from the eye, mesh units
+constexpr double FAR_PLANE = 10000.0; // distance from the eye, mesh units
+
+} // namespace
 
 void init_gl_state()
 {
@@ -68,12 +78,30 @@ void draw_mesh_arrays(const Mesh &m)
     glEnable(GL_BLEND);
 }
 
+void draw_mesh_frame(const Mesh &m, const unsigned char *inverted, const double *area)
+{
+    // Turned about x and then y, a node at (x, y) lies at most |x| + |y| farther from the eye
+    // than the translation puts the mesh's origin.
+    double reach = 0.0;
+    for (int i = 0; !inverted && i < m.np; ++i)
+        reach = std::max(reach, std::fabs(m.x[i]) + std::fabs(m.y[i]));
+    const bool depth_test = inverted || -(double)vs.tz + reach >= FAR_PLANE / 2;
+    if (!depth_test)
+        glDisable(GL_DEPTH_TEST);
+    begin_frame();
+    draw_mesh_arrays(m);
+    if (inverted)
+        put_marks(m, inverted, area);
+    end_frame();
+    glEnable(GL_DEPTH_TEST);
+}
+
 void reshape(int w, int h)
 {
     glViewport(0, 0, w, h);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     // Fixed, whatever the window's shape: at z = -15 the view spans -5..5 in x and y.
-    glFrustum(-1.0, 1.0, -1.0, 1.0, 3.0, 10000.0);
+    glFrustum(-1.0, 1.0, -1.0, 1.0, NEAR_PLANE, FAR_PLANE);
     glMatrixMode(GL_MODELVIEW);
 }

@@ -40,6 +40,14 @@ void end_frame();
 // display list, in a fraction of the time for a large mesh.
 void draw_mesh_arrays(const Mesh &m);
 
+// A whole frame of m from arrays: begin_frame, draw_mesh_arrays, put_marks when inverted is
+// given, end_frame. Without marks every fragment is the same red, so the depth test can refuse
+// one only where the pixel is red already or at the far plane's depth, which a mesh within half
+// the far distance of the eye never reaches, however it is turned: there the frame is drawn
+// without the test, the same pixels in less time.
+void draw_mesh_frame(const Mesh &m, const unsigned char *inverted = nullptr,
+                     const double *area = nullptr);
+
 // Sets the viewport to the window and the fixed frustum (the picture stretches with the window).
 void reshape(int w, int h);
 
