@@ -1,15 +1,20 @@
 // The names of the result series. Standard C++ only.
 #include "res_file.h"
 
+#include <array>
 #include <cstdio>
 
 const char *res_file_name(int n)
 {
-    // "res0" + at least three digits + ".inp", made once for the whole series.
-    static char names[FILE_INDEX_MAX + 1][16];
+    // "res0" + at least three digits + ".inp", made once for the whole series, by whichever
+    // thread asks first.
+    static const auto names = [] {
+        std::array<std::array<char, 16>, FILE_INDEX_MAX + 1> all{};
+        for (int i = 0; i <= FILE_INDEX_MAX; ++i)
+            std::snprintf(all[i].data(), all[i].size(), "res0%03d.inp", i);
+        return all;
+    }();
     if (n < 0 || n > FILE_INDEX_MAX)
         return nullptr;
-    if (names[n][0] == '\0')
-        std::snprintf(names[n], sizeof names[n], "res0%03d.inp", n);
-    return names[n];
+    return names[n].data();
 }

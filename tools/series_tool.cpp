@@ -4,12 +4,15 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
+#include <mutex>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 bool parse_int(const char *s, int lo, int hi, int *v)
@@ -272,13 +275,24 @@ struct Followed {
 
 Followed fw;
 
-// Loads file n and hands it on, or says why not. complete: no writer may still hold the file, so
-// a malformed one is reported (once for each content); otherwise it waits.
-bool take(SeriesRun *run, int n, bool complete, const FileStep &step)
+// File n as the reader found it.
+struct Loaded {
+    Signature sig; // the content read, while following
+    LoadResult r;
+    Mesh mesh;
+};
+
+void load(const SeriesRun *run, int n, Loaded *l)
 {
-    static Mesh mesh;
-    Signature sig = run->follow ? signature_of(run, n) : Signature{};
-    LoadResult r = load_res(run->dir, n, &mesh);
+    l->sig = run->follow ? signature_of(run, n) : Signature{};
+    l->r = load_res(run->dir, n, &l->mesh);
+}
+
+// Hands loaded file n on, or says why it did not load. complete: no writer may still hold the
+// file, so a malformed one is reported (once for each content); otherwise it waits.
+bool hand_on(SeriesRun *run, int n, const Loaded &l, bool complete, const FileStep &step)
+{
+    const LoadResult &r = l.r;
     if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT) {
         if (run->state[n] != FileState::GOOD)
             run->state[n] = FileState::MISSING; // a gap, or a file not written yet
@@ -287,22 +301,56 @@ bool take(SeriesRun *run, int n, bool complete, const FileStep &step)
     if (r.status == LoadStatus::LOADED) {
         run->state[n] = FileState::GOOD;
         fw.pending[n] = false;
-        fw.taken[n] = sig;
-        return step(n, mesh);
+        fw.taken[n] = l.sig;
+        return step(n, l.mesh);
     }
     if (!complete) {
         fw.pending[n] = true;
         return true;
     }
-    if (!(fw.taken[n] == sig) || !run->follow) {
+    if (!(fw.taken[n] == l.sig) || !run->follow) {
         clear_progress(run);
         print_load_failure(run->faults, r);
         std::fflush(run->faults);
     }
     run->state[n] = FileState::BROKEN;
     fw.pending[n] = false;
-    fw.taken[n] = sig;
+    fw.taken[n] = l.sig;
     return true;
+}
+
+bool take(SeriesRun *run, int n, bool complete, const FileStep &step)
+{
+    static Loaded l;
+    load(run, n, &l);
+    return hand_on(run, n, l, complete, step);
+}
+
+// The first pass's files, read by a second thread a few ahead of the one being handled.
+struct ReadAhead {
+    static constexpr int SLOTS = 2;
+    Loaded slot[SLOTS];
+    int loaded = 0; // files of the pass read so far
+    int taken = 0;  // files of the pass handled so far
+    bool quit = false;
+    std::mutex m;
+    std::condition_variable cv;
+};
+
+void read_ahead(const SeriesRun *run, ReadAhead *ra)
+{
+    for (int n = run->first, k = 0; n <= run->last; n += run->every, ++k) {
+        {
+            std::unique_lock<std::mutex> lock(ra->m);
+            ra->cv.wait(lock, [ra, k] { return k - ra->taken < ReadAhead::SLOTS || ra->quit; });
+            if (ra->quit)
+                return;
+        }
+        load(run, n, &ra->slot[k % ReadAhead::SLOTS]);
+        std::lock_guard<std::mutex> lock(ra->m);
+        ++ra->loaded;
+        ra->cv.notify_all();
+    }
 }
 
 bool in_range(const SeriesRun *run, int n)
@@ -454,14 +502,35 @@ void restore_signals(const sigset_t &mask)
 bool run_series(SeriesRun *run, const FileStep &step, const std::function<bool()> &first_pass_done)
 {
     bool ok = true;
-    for (int n = run->first; ok && n <= run->last; n += run->every) {
+    // Reading the next file overlaps handling this one. The reader leaves the stop signals to
+    // this thread.
+    static ReadAhead ra;
+    ra.loaded = ra.taken = 0;
+    ra.quit = false;
+    sigset_t mask = block_stop_signals();
+    std::thread reader(read_ahead, run, &ra);
+    restore_signals(mask);
+    for (int n = run->first, k = 0; ok && n <= run->last; n += run->every, ++k) {
         if (stop_signal() != 0)
             break;
         ++run->done;
+        {
+            std::unique_lock<std::mutex> lock(ra.m);
+            ra.cv.wait(lock, [k] { return ra.loaded > k; });
+        }
         // While following, a malformed file may be one still being written.
-        ok = take(run, n, !run->follow, step);
+        ok = hand_on(run, n, ra.slot[k % ReadAhead::SLOTS], !run->follow, step);
         show_progress(run, n);
+        std::lock_guard<std::mutex> lock(ra.m);
+        ++ra.taken;
+        ra.cv.notify_all();
     }
+    {
+        std::lock_guard<std::mutex> lock(ra.m);
+        ra.quit = true;
+        ra.cv.notify_all();
+    }
+    reader.join();
     if (ok && run->follow && first_pass_done)
         ok = first_pass_done();
     if (ok && run->follow && stop_signal() == 0)
