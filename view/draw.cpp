@@ -26,7 +26,12 @@ void init_gl_state()
 void begin_frame()
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    // The model-view matrix is the identity outside this pair: nothing else changes it.
+    place_model();
+}
+
+void place_model()
+{
+    // The model-view matrix is the identity outside this and end_frame: nothing else changes it.
     glPushMatrix();
     glTranslatef(vs.tx, vs.ty, vs.tz);
     glRotatef(vs.rot_x, 1.0f, 0.0f, 0.0f);
@@ -86,9 +91,12 @@ void draw_mesh_frame(const Mesh &m, const unsigned char *inverted, const double 
     for (int i = 0; !inverted && i < m.np; ++i)
         reach = std::max(reach, std::fabs(m.x[i]) + std::fabs(m.y[i]));
     const bool depth_test = inverted || -(double)vs.tz + reach >= FAR_PLANE / 2;
+    // Without the test, the depth buffer is neither read nor written: clearing it would be
+    // wasted, a tenth of a large picture's frame.
     if (!depth_test)
         glDisable(GL_DEPTH_TEST);
-    begin_frame();
+    glClear(depth_test ? GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT : GL_COLOR_BUFFER_BIT);
+    place_model();
     draw_mesh_arrays(m);
     if (inverted)
         put_marks(m, inverted, area);

@@ -35,6 +35,9 @@ void draw_frame();
 void begin_frame();
 void end_frame();
 
+// begin_frame's second half: the model placed, without clearing.
+void place_model();
+
 // m's outlines and points in the viewer's red, drawn at once from arrays (one call for all
 // outlines, one for all points) between begin_frame and end_frame: the same pixels as m's
 // display list, in a fraction of the time for a large mesh.
