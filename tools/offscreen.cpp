@@ -15,6 +15,7 @@ namespace
 EGLDisplay dpy = EGL_NO_DISPLAY;
 EGLContext ctx = EGL_NO_CONTEXT;
 EGLSurface surf = EGL_NO_SURFACE;
+EGLConfig config = nullptr; // the context's
 
 bool has_extension(const char *list, const char *name)
 {
@@ -76,7 +77,6 @@ bool try_display(EGLDisplay d, const char *what, int w, int h, std::string *why)
                                    24,
                                    EGL_NONE};
     const EGLint pbuffer_attrs[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
-    EGLConfig config = nullptr;
     EGLint n = 0;
     if (!eglChooseConfig(d, config_attrs, &config, 1, &n)) {
         step = "eglChooseConfig failed";
@@ -99,6 +99,28 @@ bool try_display(EGLDisplay d, const char *what, int w, int h, std::string *why)
     dpy = d;
     close_offscreen();
     return false;
+}
+
+// Makes the pbuffer w x h, the framebuffer drawn into. False with the reason in why.
+bool pbuffer_of_size(int w, int h, std::string *why)
+{
+    EGLint have_w = 0, have_h = 0;
+    eglQuerySurface(dpy, surf, EGL_WIDTH, &have_w);
+    eglQuerySurface(dpy, surf, EGL_HEIGHT, &have_h);
+    if (have_w == w && have_h == h)
+        return true;
+    const EGLint attrs[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
+    EGLSurface bigger = eglCreatePbufferSurface(dpy, config, attrs);
+    if (bigger == EGL_NO_SURFACE || !eglMakeCurrent(dpy, bigger, bigger, ctx)) {
+        *why = std::string("cannot make a ") + std::to_string(w) + "x" + std::to_string(h) +
+               " pbuffer (" + egl_error_name(eglGetError()) + ")";
+        if (bigger != EGL_NO_SURFACE)
+            eglDestroySurface(dpy, bigger);
+        return false;
+    }
+    eglDestroySurface(dpy, surf);
+    surf = bigger;
+    return true;
 }
 
 // Whether the current context offers OpenGL major.minor or the extension.
@@ -127,7 +149,7 @@ bool open_frame_target(int w, int h, bool red_alone, FrameTarget *t, std::string
     // otherwise. It is also faster to draw into and read than the pbuffer.
     if (!gl_offers(4, 5, "GL_ARB_clip_control") || !gl_offers(3, 0, "GL_ARB_framebuffer_object") ||
         (red_alone && !gl_offers(3, 0, "GL_ARB_texture_rg")))
-        return true;
+        return pbuffer_of_size(w, h, why);
     GLuint framebuffer = 0, renderbuffers[2] = {};
     glGenFramebuffers(1, &framebuffer);
     glGenRenderbuffers(2, renderbuffers);

@@ -26,7 +26,8 @@ struct FrameTarget {
 // Makes the current context draw into a w x h framebuffer of its own that gives exactly a
 // window's pixels: colour (the red byte alone when red_alone, else RGBA) and a 24-bit depth
 // buffer; the context's end frees it. Where OpenGL cannot move the origin to the upper left as a
-// window has it, the pbuffer is drawn into instead. False with the reason in why.
+// window has it, the pbuffer is drawn into instead, made w x h if it is not. False with the
+// reason in why.
 bool open_frame_target(int w, int h, bool red_alone, FrameTarget *t, std::string *why);
 
 // Reads the frame just drawn into `into`, w * h * pixel_bytes(t.pixels) bytes.

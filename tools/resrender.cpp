@@ -285,7 +285,8 @@ int main(int argc, char **argv)
     static Output out; // three frames of up to 64 MiB each, and the GIF's state
     out.opt = &opt;
     // Without marks every pixel is red or black: the red byte alone says which.
-    if (!open_offscreen(opt.w, opt.h, &why) ||
+    // The pbuffer is not drawn into while a framebuffer object can be.
+    if (!open_offscreen(1, 1, &why) ||
         !open_frame_target(opt.w, opt.h, !opt.mark, &out.target, &why)) {
         std::fprintf(stderr, "resrender: %s\n", why.c_str());
         close_offscreen();
