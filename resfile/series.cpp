@@ -9,7 +9,7 @@ const char *res_file_name(int n)
     // "res0" + at least three digits + ".inp", made once for the whole series, by whichever
     // thread asks first.
     static const auto names = [] {
-        std::array<std::array<char, 16>, FILE_INDEX_MAX + 1> all{};
+        std::array<std::array<char, 20>, FILE_INDEX_MAX + 1> all{}; // room for any int
         for (int i = 0; i <= FILE_INDEX_MAX; ++i)
             std::snprintf(all[i].data(), all[i].size(), "res0%03d.inp", i);
         return all;

@@ -59,9 +59,8 @@ const char USAGE[] =
 
 constexpr int SIZE_MAX_PX = 4096; // largest picture side, pixels
 constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers slow shorter ones
-constexpr int TRIM_THRESHOLD = 64 << 20;    // free memory kept at the heap's top, bytes
-constexpr int SMALL_MESH = 2500;            // elements: below, one thread draws faster
-constexpr long SMALL_PICTURE = 600L * 600L; // pixels: above, the rasteriser's threads pay
+constexpr int TRIM_THRESHOLD = 64 << 20; // free memory kept at the heap's top, bytes
+constexpr int SMALL_MESH = 2500;         // elements: up to this, one thread draws faster
 
 struct Options {
     const char *png_dir = nullptr;
