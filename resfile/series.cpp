@@ -10,11 +10,11 @@ const char *res_file_name(int n)
     // thread asks first.
     static const auto names = [] {
         std::array<std::array<char, 20>, FILE_INDEX_MAX + 1> all{}; // room for any int
-        for (int i = 0; i <= FILE_INDEX_MAX; ++i)
-            std::snprintf(all[i].data(), all[i].size(), "res0%03d.inp", i);
+        for (std::size_t i = 0; i < all.size(); ++i)
+            std::snprintf(all[i].data(), all[i].size(), "res0%03d.inp", (int)i);
         return all;
     }();
     if (n < 0 || n > FILE_INDEX_MAX)
         return nullptr;
-    return names[n].data();
+    return names[(std::size_t)n].data();
 }
