@@ -63,12 +63,18 @@ bool gif_open(GifWriter *g, GifSink sink, int w, int h, int delay_cs, std::strin
 bool gif_add_frame(GifWriter *g, const PixelRows &pic, std::string *why)
 {
     const int step = pixel_bytes(pic.pixels);
-    const bool red_alone = step == 1;
+    unsigned char reds[256]; // the index of each red alone
+    for (unsigned i = 0; i < 256; ++i)
+        reds[i] = palette_index(i, 0, 0);
     for (int y = 0; y < g->h; ++y) {
         const unsigned char *px = row_from_top(pic, y);
         unsigned char *out = &g->cur[(std::size_t)y * (std::size_t)g->w];
-        for (int x = 0; x < g->w; ++x, px += step)
-            out[x] = red_alone ? palette_index(px[0], 0, 0) : palette_index(px[0], px[1], px[2]);
+        if (step == 1)
+            for (int x = 0; x < g->w; ++x)
+                out[x] = reds[px[x]];
+        else
+            for (int x = 0; x < g->w; ++x, px += step)
+                out[x] = palette_index(px[0], px[1], px[2]);
     }
     // The rectangle that differs from the last frame; the first frame is whole. A frame like
     // the last is stored as one pixel, so that it still takes its time.
