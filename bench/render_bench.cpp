@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <malloc.h>
 #include <mutex>
 #include <png.h>
 #include <string>
@@ -115,6 +114,9 @@ void measure_case(const Case &c, const std::string &top)
 {
     const std::string dir = top + "/" + c.series, out = top + "/scratch";
     std::string why;
+    std::vector<Mesh> meshes((std::size_t)c.nfiles);
+    load_res(dir.c_str(), 0, &meshes[0]);
+    choose_rasteriser_threads(meshes[0].nele);
     if (!open_offscreen(c.w, c.h, &why)) {
         std::printf("error %s\n", why.c_str());
         return;
@@ -124,13 +126,12 @@ void measure_case(const Case &c, const std::string &top)
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     // The baseline first, into the pbuffer as before; then the heap as resrender keeps it.
     std::printf("per_primitive %.4f\n", per_primitive_path(c, dir, out));
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    keep_heap_between_frames();
     FrameTarget target;
     if (!open_frame_target(c.w, c.h, true, &target, &why)) {
         std::printf("error %s\n", why.c_str());
         return;
     }
-    std::vector<Mesh> meshes((std::size_t)c.nfiles);
     double read =
         ms_a_frame(c.nfiles, [&](int n) { load_res(dir.c_str(), n, &meshes[(std::size_t)n]); });
     // The pictures go round a few buffers, as in resrender, so that no stage pays for memory a
@@ -233,9 +234,8 @@ int main()
         {"max-size meshes, 4096x4096", "max", 21, 4096, 4096, false},
     };
     for (const auto &c : cases) {
-        // Mesa's threads as resrender chooses them: none for the sample's small meshes.
-        std::vector<std::string> env = {"DISPLAY"};
-        env.emplace_back(c.series == std::string("sample") ? "LP_NUM_THREADS=0" : "LP_NUM_THREADS");
+        // Mesa's threads chosen as resrender chooses them.
+        std::vector<std::string> env = {"DISPLAY", "LP_NUM_THREADS"};
         Child child;
         if (!start_child(
                 &child, dir.path, [&] { measure_case(c, dir.path); }, env) ||

@@ -6,7 +6,9 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 
 namespace
@@ -123,6 +125,9 @@ bool pbuffer_of_size(int w, int h, std::string *why)
     return true;
 }
 
+constexpr int TRIM_THRESHOLD = 64 << 20; // free memory kept at the heap's top, bytes
+constexpr int SMALL_MESH = 2500;         // elements: up to this, one thread draws faster
+
 // Whether the current context offers OpenGL major.minor or the extension.
 bool gl_offers(int major, int minor, const char *extension)
 {
@@ -135,6 +140,17 @@ bool gl_offers(int major, int minor, const char *extension)
 }
 
 } // namespace
+
+void keep_heap_between_frames()
+{
+    mallopt(M_TRIM_THRESHOLD, TRIM_THRESHOLD);
+}
+
+void choose_rasteriser_threads(int elements)
+{
+    if (elements <= SMALL_MESH)
+        setenv("LP_NUM_THREADS", "0", 0);
+}
 
 bool open_frame_target(int w, int h, bool red_alone, FrameTarget *t, std::string *why)
 {

@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -59,8 +58,6 @@ const char USAGE[] =
 
 constexpr int SIZE_MAX_PX = 4096; // largest picture side, pixels
 constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers slow shorter ones
-constexpr int TRIM_THRESHOLD = 64 << 20; // free memory kept at the heap's top, bytes
-constexpr int SMALL_MESH = 2500;         // elements: up to this, one thread draws faster
 
 struct Options {
     const char *png_dir = nullptr;
@@ -245,22 +242,17 @@ bool render(Output *out, int n, const Mesh &mesh, std::string *why)
     return true;
 }
 
-// Whether the meshes are small: Mesa's rasteriser hands each frame to its threads and waits for
-// them, which costs more than the threads save for a small mesh, whatever the picture's size.
-// Measured on two processors, ms a frame on the calling thread against with the threads: the
-// sample series (1280 elements) 1.2 against 1.7 at 300x300, 4.1 against 4.5 at 1920x1080;
-// max-size meshes (4999) 9.5 against 8.3 at 300x300, 12 against 11 at 600x600. The range's first
-// file stands for the series.
-bool small_meshes(const SeriesRun &run)
+// The elements of the range's first file, or MESH_CAPACITY when none can be read.
+int first_mesh_elements(const SeriesRun &run)
 {
     static Mesh mesh;
     for (int n = run.first; n <= run.last; n += run.every) {
         LoadResult r = load_res(run.dir, n, &mesh);
         if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT)
             continue;
-        return r.status == LoadStatus::LOADED && mesh.nele <= SMALL_MESH;
+        return r.status == LoadStatus::LOADED ? mesh.nele : MESH_CAPACITY;
     }
-    return false;
+    return MESH_CAPACITY;
 }
 
 } // namespace
@@ -276,11 +268,8 @@ int main(int argc, char **argv)
     if (status >= 0)
         return status;
     std::string why;
-    // Mesa's rasteriser takes and frees its working memory every frame; handing it back to the
-    // system each time made a frame of the sample series a third slower (sbrk, page faults).
-    mallopt(M_TRIM_THRESHOLD, TRIM_THRESHOLD);
-    if (small_meshes(run))
-        setenv("LP_NUM_THREADS", "0", 0);
+    keep_heap_between_frames();
+    choose_rasteriser_threads(first_mesh_elements(run));
     static Output out; // three frames of up to 64 MiB each, and the GIF's state
     out.opt = &opt;
     // Without marks every pixel is red or black: the red byte alone says which.
