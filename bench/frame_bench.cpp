@@ -2,6 +2,7 @@
 // OpenGL, against a frame that walks the arrays in immediate mode. Starts its own Xvfb when no
 // display can be opened.
 #include "bench_support.h"
+#include "read_res.h"
 #include "viewer.h"
 
 #include "x_session.h"

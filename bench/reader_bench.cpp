@@ -1,7 +1,7 @@
 // The reader on a max-size result file, against a reader that takes the same steps with fscanf.
 #include "bench_support.h"
 #include "child.h"
-#include "res_file.h"
+#include "read_res.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -12,6 +12,7 @@
 #include "child.h"
 #include "gif_file.h"
 #include "offscreen.h"
+#include "process_setup.h"
 #include "png_file.h"
 #include "res_file.h"
 #include "viewer_state.h"
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <png.h>
 #include <string>
@@ -58,7 +60,7 @@ template <typename F> double ms_a_frame(int nframes, F fn)
 // encode and write on a second one, three frames in flight.
 double per_primitive_path(const Case &c, const std::string &dir, const std::string &out)
 {
-    static Mesh mesh;
+    auto mesh = std::make_unique<Mesh>();
     const std::size_t bytes = (std::size_t)c.w * (std::size_t)c.h * 3;
     std::vector<unsigned char> ring[3] = {std::vector<unsigned char>(bytes),
                                           std::vector<unsigned char>(bytes),
@@ -69,7 +71,6 @@ double per_primitive_path(const Case &c, const std::string &dir, const std::stri
     std::condition_variable cv;
     std::thread writer([&] {
         std::vector<unsigned char> png;
-        std::string why;
         std::unique_lock<std::mutex> lock(m);
         for (;;) {
             cv.wait(lock, [&] { return consumed < produced || finished; });
@@ -78,8 +79,8 @@ double per_primitive_path(const Case &c, const std::string &dir, const std::stri
             int n = consumed;
             lock.unlock();
             std::size_t len = 0;
-            encode_png({c.w, c.h, Pixels::RGB, ring[n % 3].data(), -3L * c.w}, &png, &len, &why);
-            write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len, &why);
+            (void)encode_png({c.w, c.h, Pixels::RGB, ring[n % 3].data(), -3L * c.w}, &png, &len);
+            (void)write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len);
             lock.lock();
             ++consumed;
             cv.notify_all();
@@ -87,9 +88,9 @@ double per_primitive_path(const Case &c, const std::string &dir, const std::stri
     });
     double t0 = now_ms();
     for (int n = 0; n < c.nfiles; ++n) {
-        load_res(dir.c_str(), n, &mesh);
+        load_res(dir.c_str(), n, mesh.get());
         unsigned int id = open_mesh_list();
-        compile_mesh(mesh);
+        compile_mesh(*mesh);
         use_list(id);
         draw_frame();
         std::unique_lock<std::mutex> lock(m);
@@ -113,12 +114,13 @@ double per_primitive_path(const Case &c, const std::string &dir, const std::stri
 void measure_case(const Case &c, const std::string &top)
 {
     const std::string dir = top + "/" + c.series, out = top + "/scratch";
-    std::string why;
     std::vector<Mesh> meshes((std::size_t)c.nfiles);
     load_res(dir.c_str(), 0, &meshes[0]);
     choose_rasteriser_threads(meshes[0].nele);
-    if (!open_offscreen(c.w, c.h, &why)) {
-        std::printf("error %s\n", why.c_str());
+    OffscreenContext ctx;
+    Status s = ctx.open(c.w, c.h);
+    if (!s.ok()) {
+        std::printf("error %s\n", s.message().c_str());
         return;
     }
     init_gl_state();
@@ -127,9 +129,9 @@ void measure_case(const Case &c, const std::string &top)
     // The baseline first, into the pbuffer as before; then the heap as resrender keeps it.
     std::printf("per_primitive %.4f\n", per_primitive_path(c, dir, out));
     keep_heap_between_frames();
-    FrameTarget target;
-    if (!open_frame_target(c.w, c.h, true, &target, &why)) {
-        std::printf("error %s\n", why.c_str());
+    s = ctx.open_frame_target(c.w, c.h, true);
+    if (!s.ok()) {
+        std::printf("error %s\n", s.message().c_str());
         return;
     }
     double read =
@@ -140,24 +142,23 @@ void measure_case(const Case &c, const std::string &top)
     const std::size_t bytes = (std::size_t)c.w * (std::size_t)c.h;
     std::vector<std::vector<unsigned char>> frames(KEPT, std::vector<unsigned char>(bytes));
     const auto frame = [&](int n) {
-        return frame_rows(target, frames[(std::size_t)(n % KEPT)].data());
+        return ctx.frame_rows(frames[(std::size_t)(n % KEPT)].data());
     };
+    MeshArrays arrays;
     double draw = ms_a_frame(c.nfiles, [&](int n) {
-        draw_mesh_frame(meshes[(std::size_t)n]);
-        read_frame(target, frames[(std::size_t)(n % KEPT)].data());
+        draw_mesh_frame(meshes[(std::size_t)n], View{}, &arrays);
+        ctx.read_frame(frames[(std::size_t)(n % KEPT)].data());
     });
     // The last pass left the last KEPT files' pictures; the encoders take them in turn.
     std::vector<unsigned char> png;
     std::size_t len = 0;
     double encode = ms_a_frame(c.nfiles, [&](int n) {
-        encode_png(frame(n), &png, &len, &why);
-        write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len, &why);
+        (void)encode_png(frame(n), &png, &len);
+        (void)write_whole_file(out + "/" + res_file_name(n) + ".png", png.data(), len);
     });
     std::printf("read %.4f\ndraw %.4f\nencode %.4f\n", read, draw, encode);
-    if (!c.settings) {
-        close_offscreen();
+    if (!c.settings)
         return;
-    }
     // The PNG settings tried: time and size, encoding alone.
     const struct {
         const char *name;
@@ -173,7 +174,7 @@ void measure_case(const Case &c, const std::string &top)
     for (const auto &t : tried) {
         std::size_t total = 0;
         double ms = ms_a_frame(c.nfiles, [&](int n) {
-            encode_png(frame(n), &png, &len, &why, t.s);
+            (void)encode_png(frame(n), &png, &len, t.s);
             total += len;
         });
         std::printf("png %.4f %.1f %s\n", ms, (double)total / 3 / c.nfiles / 1024, t.name);
@@ -186,7 +187,7 @@ void measure_case(const Case &c, const std::string &top)
     std::size_t total = 0;
     double ms = ms_a_frame(c.nfiles, [&](int n) {
         const std::size_t k = (std::size_t)(n % KEPT);
-        encode_png({c.w, c.h, Pixels::RGB, rgb[k].data(), 3L * c.w}, &png, &len, &why);
+        (void)encode_png({c.w, c.h, Pixels::RGB, rgb[k].data(), 3L * c.w}, &png, &len);
         total += len;
     });
     std::printf("png %.4f %.1f %s\n", ms, (double)total / 3 / c.nfiles / 1024,
@@ -194,15 +195,13 @@ void measure_case(const Case &c, const std::string &top)
     std::size_t gif_bytes = 0;
     double gif = ms_a_frame(1, [&](int) {
         GifWriter g;
-        gif_open(
-            &g, [&](const unsigned char *, std::size_t n) { return (gif_bytes += n) > 0; }, c.w,
-            c.h, 4, &why);
+        (void)g.open([&](const unsigned char *, std::size_t n) { return (gif_bytes += n) > 0; },
+                     c.w, c.h, 4);
         for (int n = 0; n < c.nfiles; ++n)
-            gif_add_frame(&g, frame(n), &why);
-        gif_close(&g, &why);
+            (void)g.add_frame(frame(n));
+        (void)g.close();
     });
     std::printf("gif %.4f %.1f\n", gif / c.nfiles, (double)gif_bytes / 3 / c.nfiles / 1024);
-    close_offscreen();
 }
 
 double value(const std::string &out, const std::string &key)

@@ -64,8 +64,8 @@ TEST(Pictures, EveryKindDecodesToItsColours)
         const PixelRows pic{c.w, c.h, c.pixels, buf.data(), c.from_top ? stride : -stride};
         std::vector<unsigned char> png;
         std::size_t len = 0;
-        std::string why;
-        ASSERT_TRUE(encode_png(pic, &png, &len, &why)) << why;
+        Status st = encode_png(pic, &png, &len);
+        ASSERT_TRUE(st.ok()) << st.message();
         EXPECT_EQ(decode(png, len), want) << "kind " << (int)c.pixels << ", " << c.w << "x" << c.h;
 
         // A GIF frame of the picture is the one of the same colours as RGB.
@@ -80,10 +80,10 @@ TEST(Pictures, EveryKindDecodesToItsColours)
                 gifs[k].insert(gifs[k].end(), b, b + n);
                 return true;
             };
-            ASSERT_TRUE(gif_open(&g, sink, c.w, c.h, 4, &why)) << why;
-            ASSERT_TRUE(gif_add_frame(
-                &g, k ? PixelRows{c.w, c.h, Pixels::RGB, rgb.data(), 3L * c.w} : pic, &why));
-            ASSERT_TRUE(gif_close(&g, &why)) << why;
+            ASSERT_TRUE(g.open(sink, c.w, c.h, 4).ok());
+            ASSERT_TRUE(
+                g.add_frame(k ? PixelRows{c.w, c.h, Pixels::RGB, rgb.data(), 3L * c.w} : pic).ok());
+            ASSERT_TRUE(g.close().ok());
         }
         EXPECT_EQ(gifs[0], gifs[1]) << "kind " << (int)c.pixels;
     }

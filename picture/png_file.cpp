@@ -8,20 +8,9 @@
 #include <png.h>
 #include <zlib.h>
 
-int pixel_bytes(Pixels p)
-{
-    return p == Pixels::RED ? 1 : p == Pixels::RGB ? 3 : 4;
-}
-
 PngSettings png_chosen(Pixels p)
 {
     return {1, p == Pixels::RED ? Z_RLE : Z_DEFAULT_STRATEGY, PNG_FILTER_NONE};
-}
-
-const unsigned char *row_from_top(const PixelRows &p, int y)
-{
-    long from_first = p.row_stride < 0 ? (long)(p.h - 1 - y) * -p.row_stride : y * p.row_stride;
-    return p.data + from_first;
 }
 
 namespace
@@ -129,8 +118,8 @@ bool pack_bits(const PixelRows &pic, std::vector<unsigned char> *bits, PixelRows
 
 } // namespace
 
-bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
-                std::string *why, const PngSettings &settings)
+Status encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
+                  const PngSettings &settings)
 {
     // Red pictures as palette indices: index i is red i, so that the bytes go in unchanged, or a
     // bit a pixel where they are all black or full red, as the renderer's are.
@@ -156,16 +145,14 @@ bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size
         ok = put_rows(p, info, rows, layout, settings);
     }
     png_destroy_write_struct(&p, &info);
-    if (!ok) {
-        *why = std::string("PNG encoding failed: ") + (made ? error.what : "out of memory");
-        return false;
-    }
+    if (!ok)
+        return Status::error(std::string("PNG encoding failed: ") +
+                             (made ? error.what : "out of memory"));
     *len = sink.len;
-    return true;
+    return Status();
 }
 
-bool encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len,
-                std::string *why)
+Status encode_png(const PixelRows &pic, std::vector<unsigned char> *png, std::size_t *len)
 {
-    return encode_png(pic, png, len, why, png_chosen(pic.pixels));
+    return encode_png(pic, png, len, png_chosen(pic.pixels));
 }

@@ -1,10 +1,7 @@
-// The load path: file n of a series named, opened and parsed, and the viewer's one way to fail
-// on it. Standard C++ and POSIX.
+// The load path: file n of a series named, opened and parsed. Standard C++ and POSIX.
 #include "res_file.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,40 +76,4 @@ LoadResult load_res(const char *dir, int n, Mesh *mesh)
     std::fclose(in);
     r.status = ok ? LoadStatus::LOADED : LoadStatus::MALFORMED;
     return r;
-}
-
-void print_load_failure(std::FILE *to, const LoadResult &r)
-{
-    switch (r.status) {
-    case LoadStatus::LOADED: break;
-    case LoadStatus::NO_NAME:
-        std::fprintf(to, "no result file has index %d: the series runs from 0 to %d\n", r.index,
-                     FILE_INDEX_MAX);
-        break;
-    case LoadStatus::CANNOT_OPEN:
-        std::fprintf(to, "cannot open %s: %s\n", r.path, std::strerror(r.errnum));
-        break;
-    case LoadStatus::NOT_REGULAR:
-        std::fprintf(to, "cannot open %s: it is %s, not a regular file\n", r.path, r.kind);
-        break;
-    case LoadStatus::MALFORMED: print_res_error(to, r.path, r.fault); break;
-    }
-}
-
-Mesh read_res(int n)
-{
-    static Mesh mesh; // the reader's own record, cleared by every parse
-    LoadResult r = load_res(nullptr, n, &mesh);
-    if (r.status == LoadStatus::LOADED)
-        return mesh;
-    std::fflush(stdout);
-    if (r.status != LoadStatus::MALFORMED) {
-        // Whatever kept the file from being read, the viewer's one message says so.
-        char msg[128];
-        std::size_t len = open_failure_message(msg, sizeof msg);
-        std::fwrite(msg, 1, len, stdout);
-        std::fflush(stdout);
-    }
-    print_load_failure(stderr, r);
-    std::exit(1);
 }

@@ -1,9 +1,11 @@
-// The result-file series: names, the Mesh record, the parser, the load path and the console's
-// messages. Standard C++ and POSIX (iconv, errno); nothing here may include OpenGL or GLUT.
+// The result-file series: names, the Mesh record, the parser, the load path and what went wrong
+// as text. Standard C++ and POSIX; nothing here may include OpenGL or GLUT, end the process or
+// print: the caller decides what becomes of a failure.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 constexpr int MESH_CAPACITY = 4999;  // nodes and elements alike
 constexpr int FILE_INDEX_MAX = 1010; // the series runs from index 0 to this one
@@ -61,22 +63,10 @@ bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err
 // nothing.
 LoadResult load_res(const char *dir, int n, Mesh *mesh);
 
-// Writes why r did not load as one line on `to`: "file:line: what" for a malformed file,
+// Why r did not load, as one line without its line feed: "file:line: what" for a malformed file,
 // "cannot open file: why" for one that could not be read, or the series' range for an index
-// without a name. Nothing for a loaded file.
-void print_load_failure(std::FILE *to, const LoadResult &r);
+// without a name. Empty for a loaded file.
+std::string load_failure_text(const LoadResult &r);
 
-// Reads result file n from the working directory and returns its mesh.
-// Ends the process with status 1 when the file cannot be opened (or n has no name): the
-// open-failure message on standard output in the console's encoding, the reason on standard error.
-// Ends it with status 1 and one "file:line: what" line on standard error when the file is
-// malformed.
-Mesh read_res(int n);
-
-// The open-failure message in the encoding that the environment's locale (LC_ALL, LC_CTYPE, LANG)
-// names, without touching the process's own locale: Shift-JIS, UTF-8, another encoding that can
-// hold it, or UTF-8 when the locale names none. Writes at most cap bytes; returns the length.
-std::size_t open_failure_message(char *out, std::size_t cap);
-
-// Writes "file:line: what" (or "file:line:column: what") for err on `to`.
-void print_res_error(std::FILE *to, const char *file, const ResError &err);
+// "file:line: what" (or "file:line:column: what") for err, without a line feed.
+std::string res_error_text(const char *file, const ResError &err);

@@ -1,8 +1,8 @@
 // Writes a result series res0000.inp .. res01010.inp: a plate with a circular hole, meshed with
 // triangles, bending back and forth over time. With --max-size every file holds a ring of
 // 4999 nodes and 4999 triangles instead, the largest mesh a result file may hold.
+#include "command_line.h"
 #include "res_file.h"
-#include "series_tool.h"
 #include "whole_file.h"
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -31,25 +31,17 @@ constexpr int PERIOD = 100;    // files per vibration period
 
 constexpr int RING_NT = (MESH_CAPACITY - 1) / 2; // 2499 divisions, two rings and a centre node
 
-struct Out {
-    char *buf;
-    size_t len;
-    size_t cap;
-};
+// Appends one formatted line (of at most a hundred characters) to o.
+void put(std::string &o, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
-void put(Out &o, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-
-void put(Out &o, const char *fmt, ...)
+void put(std::string &o, const char *fmt, ...)
 {
+    char line[128];
     va_list ap;
     va_start(ap, fmt);
-    int n = std::vsnprintf(o.buf + o.len, o.cap - o.len, fmt, ap);
+    int n = std::vsnprintf(line, sizeof line, fmt, ap);
     va_end(ap);
-    if (n < 0 || (size_t)n >= o.cap - o.len) {
-        std::fprintf(stderr, "resview-sample-series: internal buffer too small\n");
-        std::exit(2);
-    }
-    o.len += (size_t)n;
+    o.append(line, n < 0 ? 0 : (std::size_t)n < sizeof line ? (std::size_t)n : sizeof line - 1);
 }
 
 // The reference geometry of plate node (it, ir): from the hole outwards to the plate edge.
@@ -159,7 +151,7 @@ void fold(Mesh *m, int p, int n, int fold_at)
     m->y[p] += t * dy;
 }
 
-void write_mesh(Out &o, const Mesh &m)
+void write_mesh(std::string &o, const Mesh &m)
 {
     put(o, "%d %d\n", m.np, m.nele);
     for (int e = 0; e < m.nele; ++e)
@@ -187,7 +179,6 @@ int main(int argc, char **argv)
     bool max_size = false;
     int last = FILE_INDEX_MAX;
     int fold_at = FILE_INDEX_MAX + 1;
-    const char *dir = nullptr;
     const std::vector<Option> opts = {
         {"--max-size", Takes::NOTHING, [&](const char *) { return max_size = true; }},
         {"--last", Takes::NUMBER,
@@ -195,34 +186,40 @@ int main(int argc, char **argv)
         {"--fold", Takes::NUMBER,
          [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &fold_at); }},
     };
-    int status = parse_command_line(argc, argv, program, USAGE, opts, &dir);
-    if (status >= 0)
-        return status;
-    dir = dir ? dir : ".";
+    CommandLine cl = read_command_line(argc, argv, opts);
+    if (cl.help) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (!cl.error.empty())
+        return usage_error(program, USAGE, cl.error);
+    const char *dir = cl.dir ? cl.dir : ".";
     if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "%s: cannot make %s: %s\n", program, dir, std::strerror(errno));
         return 1;
     }
-    static char buf[1 << 20];
-    static Mesh m;
-    std::string why;
+    auto m = std::make_unique<Mesh>();
+    std::string text;
     for (int n = 0; n <= last; ++n) {
-        Out o{buf, 0, sizeof buf};
+        text.clear();
         if (max_size)
-            fill_ring(&m, n);
+            fill_ring(m.get(), n);
         else
-            fill_plate(&m, n);
+            fill_plate(m.get(), n);
         // A node half way out from the hole (or on the ring's inner circle).
-        fold(&m, max_size ? RING_NT / 8 : (PLATE_NT / 8) * (PLATE_NR + 1) + PLATE_NR / 2, n,
+        fold(m.get(), max_size ? RING_NT / 8 : (PLATE_NT / 8) * (PLATE_NR + 1) + PLATE_NR / 2, n,
              fold_at);
-        write_mesh(o, m);
+        write_mesh(text, *m);
         // Whole under its name at once, as a reader of the series expects; sample data need not
         // wait for the disk.
         WholeFile f;
-        if (!whole_open(&f, std::string(dir) + "/" + res_file_name(n), &why) ||
-            !whole_write(&f, o.buf, o.len, &why) || !whole_close(&f, false, &why) ||
-            !whole_rename(&f, &why)) {
-            std::fprintf(stderr, "%s: %s\n", program, why.c_str());
+        Status s = f.open(std::string(dir) + "/" + res_file_name(n));
+        if (s.ok())
+            s = f.write(text.data(), text.size());
+        if (s.ok())
+            s = f.commit(false);
+        if (!s.ok()) {
+            std::fprintf(stderr, "%s: %s\n", program, s.message().c_str());
             return 1;
         }
     }

@@ -1,4 +1,4 @@
-#include "viewer_state.h"
+#include "draw.h"
 
 #include <GL/gl.h>
 
@@ -42,8 +42,10 @@ void compile_mesh(const Mesh &m)
     glEndList();
 }
 
-void put_marks(const Mesh &m, const unsigned char *inverted, const double *area)
+void put_marks(const Mesh &m, const Marks &marks)
 {
+    const unsigned char *inverted = marks.inverted;
+    const double *area = marks.area;
     const auto corner = [&m](int e, int j) {
         glVertex3f((GLfloat)m.x[m.ele[e][j]], (GLfloat)m.y[m.ele[e][j]], 0.0f);
     };
@@ -73,13 +75,4 @@ void put_marks(const Mesh &m, const unsigned char *inverted, const double *area)
             corner(e, j);
     glEnd();
     glDepthFunc(GL_LESS);
-}
-
-void use_list(unsigned int id)
-{
-    GLuint old = vs.list_id;
-    vs.list_id = id;
-    // Only the newest list is ever drawn; keeping the old one would leak a copy per reload.
-    if (old != 0)
-        glDeleteLists(old, 1);
 }

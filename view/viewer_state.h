@@ -1,9 +1,7 @@
-// The viewer's one process-wide state record and the drawing that needs OpenGL alone: the GL
-// state, the projection, the frame and the mesh's display list. A program without a window (the
-// renderer) draws with the same calls; viewer.h adds the window and the input.
+// The viewer's one process-wide state record, and the frame and display list drawn from it.
 #pragma once
 
-#include "res_file.h"
+#include "draw.h"
 
 // Everything the callbacks share. Initial values are those of a fresh start.
 struct ViewerState {
@@ -23,51 +21,12 @@ struct ViewerState {
 
 extern ViewerState vs;
 
-// The window-independent GL state every picture relies on: depth test, blending and its function.
-void init_gl_state();
+// The view that vs holds.
+View view_of(const ViewerState &s);
 
 // Draws one frame from vs and the current display list into the current framebuffer:
 // begin_frame, the list, end_frame.
 void draw_frame();
-
-// The frame around what is drawn: the buffers cleared, the model placed by vs's translation and
-// rotations; end_frame puts the model-view matrix back.
-void begin_frame();
-void end_frame();
-
-// begin_frame's second half: the model placed, without clearing.
-void place_model();
-
-// m's outlines and points in the viewer's red, drawn at once from arrays (one call for all
-// outlines, one for all points) between begin_frame and end_frame: the same pixels as m's
-// display list, in a fraction of the time for a large mesh.
-void draw_mesh_arrays(const Mesh &m);
-
-// A whole frame of m from arrays: begin_frame, draw_mesh_arrays, put_marks when inverted is
-// given, end_frame. Without marks every fragment is the same red, so the depth test can refuse
-// one only where the pixel is red already or at the far plane's depth, which a mesh within half
-// the far distance of the eye never reaches, however it is turned: there the frame is drawn
-// without the test, the same pixels in less time.
-void draw_mesh_frame(const Mesh &m, const unsigned char *inverted = nullptr,
-                     const double *area = nullptr);
-
-// Sets the viewport to the window and the fixed frustum (the picture stretches with the window).
-void reshape(int w, int h);
-
-// A new display list name, opened for compiling; 0 (and nothing opened) when OpenGL has no name
-// to give.
-unsigned int open_mesh_list();
-// m's outlines and points into the open list, which it then closes.
-void compile_mesh(const Mesh &m);
-
-// The same without closing the list: m's outlines and points, each with its colour and
-// begin/end pair, outlines first.
-void put_mesh(const Mesh &m);
-
-// Marks where m goes wrong, in yellow, after m's outlines and points (into an open list, or at
-// once): every element with inverted[e] set filled (behind the red lines, which stay visible),
-// every element of area[e] exactly 0 drawn as its edges and corners over them.
-void put_marks(const Mesh &m, const unsigned char *inverted, const double *area);
 
 // Makes list id the one draw_frame replays (vs.list_id) and deletes the list it replaces.
 void use_list(unsigned int id);

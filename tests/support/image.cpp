@@ -17,9 +17,8 @@ bool write_image_png(const Image &img, const std::string &path)
     }
     std::vector<unsigned char> png;
     std::size_t len = 0;
-    std::string why;
-    return encode_png({img.w, img.h, Pixels::RGB, rgb.data(), (long)img.w * 3}, &png, &len, &why) &&
-           write_whole_file(path, png.data(), len, &why);
+    return encode_png({img.w, img.h, Pixels::RGB, rgb.data(), (long)img.w * 3}, &png, &len).ok() &&
+           write_whole_file(path, png.data(), len).ok();
 }
 
 Image read_png(const std::string &path)

@@ -1,0 +1,114 @@
+#include "command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+bool parse_int(const char *s, int lo, int hi, int *v)
+{
+    const char *end = s + std::strlen(s);
+    auto c = std::from_chars(s, end, *v);
+    return c.ec == std::errc() && c.ptr == end && c.ptr != s && *v >= lo && *v <= hi;
+}
+
+bool parse_number(const char *s, double *v)
+{
+    const char *digits = s + (*s == '+' && s[1] != '-');
+    const char *end = s + std::strlen(s);
+    auto c = std::from_chars(digits, end, *v);
+    return c.ec == std::errc() && c.ptr == end && c.ptr != digits && std::isfinite(*v);
+}
+
+bool parse_float(const char *s, float *v)
+{
+    double d = 0;
+    if (!parse_number(s, &d))
+        return false;
+    *v = (float)d;
+    return std::isfinite(*v);
+}
+
+int usage_error(const char *program, const std::string &usage, const std::string &what)
+{
+    std::fprintf(stderr, "%s: %s\n%s", program, what.c_str(), usage.c_str());
+    return 2;
+}
+
+namespace
+{
+
+bool looks_like_option(const char *s)
+{
+    return s[0] == '-' && s[1] != '\0';
+}
+
+CommandLine refuse(std::string error)
+{
+    CommandLine c;
+    c.error = std::move(error);
+    return c;
+}
+
+const Option *find_option(const std::vector<Option> &opts, const std::string &name)
+{
+    for (const auto &o : opts)
+        if (name == o.name)
+            return &o;
+    return nullptr;
+}
+
+// Takes option argv[*i] (its value from "=..." or the next argument); the error, or "".
+std::string take_option(int argc, char **argv, int *i, const std::vector<Option> &opts)
+{
+    std::string name = argv[*i];
+    const char *value = nullptr;
+    std::size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+        value = argv[*i] + eq + 1;
+        name.resize(eq);
+    }
+    const Option *opt = find_option(opts, name);
+    if (!opt)
+        return "unknown option " + name;
+    if (opt->takes == Takes::NOTHING) {
+        if (value)
+            return name + " takes no value";
+    } else if (!value) {
+        if (*i + 1 == argc)
+            return "a value is missing after " + name;
+        value = argv[++*i];
+        if (opt->takes == Takes::PATH && looks_like_option(value))
+            return "a value is missing after " + name + " (" + value + " looks like an option; " +
+                   "write " + name + "=" + value + " for a name that begins with '-')";
+    }
+    if ((value && *value == '\0') || !opt->take(value))
+        return "not a valid value for " + name + ": " + (value ? value : "");
+    return "";
+}
+
+} // namespace
+
+CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts)
+{
+    CommandLine cl;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && (arg == "--help" || arg == "-h")) {
+            cl.help = true;
+            return cl;
+        } else if (!options || !looks_like_option(argv[i])) {
+            if (cl.dir)
+                return refuse("more than one directory given: " + arg);
+            cl.dir = argv[i];
+        } else {
+            std::string error = take_option(argc, argv, &i, opts);
+            if (!error.empty())
+                return refuse(error);
+        }
+    }
+    return cl;
+}

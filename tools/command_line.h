@@ -1,0 +1,41 @@
+// The one command line of the programs beside the viewer: "--name value" and "--name=value",
+// flags, "--" ending the options, -h and --help, at most one directory. Numbers are read without
+// the locale.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// What an option takes. A NUMBER may begin with '-' ("--tx -0.5"); a PATH given as the next
+// argument may not, so that "--gif --png" is refused instead of naming a file "--png"
+// ("--gif=--png" names one).
+enum class Takes { NOTHING, NUMBER, TEXT, PATH };
+
+// One option: "--name value" or "--name=value", or a flag that takes nothing.
+struct Option {
+    const char *name;
+    Takes takes;
+    std::function<bool(const char *value)> take; // false when the value is not valid
+};
+
+// How a command line was read.
+struct CommandLine {
+    bool help = false;         // -h or --help was given: the usage is asked for
+    std::string error;         // what is wrong with the line; empty when it is good
+    const char *dir = nullptr; // the one argument that is not an option, if any
+};
+
+// Reads argv by opts. "--" ends the options; "-h" and "--help" ask for the usage; at most one
+// other argument (the directory) is taken. Prints nothing.
+CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts);
+
+// A whole decimal integer within lo..hi.
+bool parse_int(const char *s, int lo, int hi, int *v);
+// A whole finite decimal number, with an optional leading '+'.
+bool parse_number(const char *s, double *v);
+// A decimal number stored as the viewer stores the view: a finite single-precision float.
+bool parse_float(const char *s, float *v);
+
+// Prints "PROGRAM: what" and the usage on standard error; returns 2, the usage-error status.
+int usage_error(const char *program, const std::string &usage, const std::string &what);
