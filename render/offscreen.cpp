@@ -72,8 +72,7 @@ OffscreenContext::~OffscreenContext()
 }
 
 // The context on display d, named `what` in a failure: "what: step (error)" appended to *tried.
-bool OffscreenContext::try_display(EGLDisplay d, const char *what, int w, int h,
-                                   std::string *tried)
+bool OffscreenContext::try_display(EGLDisplay d, const char *what, int w, int h, std::string *tried)
 {
     if (d == EGL_NO_DISPLAY || !eglInitialize(d, nullptr, nullptr)) {
         add_tried(tried, std::string(what) + ": " +
@@ -194,8 +193,7 @@ Status OffscreenContext::open_frame_target(int w, int h, bool red_alone)
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE ||
         glGetError() != GL_NO_ERROR) {
         release_framebuffer();
-        return Status::error("cannot make a " + size_text(w, h) +
-                             " framebuffer (out of memory?)");
+        return Status::error("cannot make a " + size_text(w, h) + " framebuffer (out of memory?)");
     }
     glClipControl(GL_UPPER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
     target_.from_top = true;
@@ -211,8 +209,7 @@ void OffscreenContext::read_frame(unsigned char *into) const
 PixelRows OffscreenContext::frame_rows(const unsigned char *buffer) const
 {
     const long row = (long)target_.w * pixel_bytes(target_.pixels);
-    return PixelRows{target_.w, target_.h, target_.pixels, buffer,
-                     target_.from_top ? row : -row};
+    return PixelRows{target_.w, target_.h, target_.pixels, buffer, target_.from_top ? row : -row};
 }
 
 void OffscreenContext::release_framebuffer()

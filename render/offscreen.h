@@ -57,7 +57,7 @@ class OffscreenContext
     EGLContext ctx_ = EGL_NO_CONTEXT;
     EGLSurface surf_ = EGL_NO_SURFACE;
     EGLConfig config_ = nullptr;
-    unsigned framebuffer_ = 0;          // 0 while there is none
+    unsigned framebuffer_ = 0;           // 0 while there is none
     unsigned renderbuffers_[2] = {0, 0}; // colour and depth
     FrameTarget target_;
 };

@@ -9,8 +9,9 @@ std::string load_failure_text(const LoadResult &r)
     switch (r.status) {
     case LoadStatus::LOADED: return "";
     case LoadStatus::NO_NAME:
-        std::snprintf(line, sizeof line, "no result file has index %d: the series runs from 0 to %d",
-                      r.index, FILE_INDEX_MAX);
+        std::snprintf(line, sizeof line,
+                      "no result file has index %d: the series runs from 0 to %d", r.index,
+                      FILE_INDEX_MAX);
         break;
     case LoadStatus::CANNOT_OPEN:
         std::snprintf(line, sizeof line, "cannot open %s: %s", r.path, std::strerror(r.errnum));

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <poll.h>
@@ -59,8 +59,7 @@ bool operator==(const Signature &a, const Signature &b)
 }
 
 FollowWatcher::FollowWatcher(const char *dir, Range range, double poll_s)
-    : dir_(dir ? dir : "."), range_(range), poll_s_(poll_s),
-      settle_s_(poll_s > 0 ? poll_s : 1.0),
+    : dir_(dir ? dir : "."), range_(range), poll_s_(poll_s), settle_s_(poll_s > 0 ? poll_s : 1.0),
       // A file is seen complete at most two looks after it has rested for the settling time.
       look_s_(std::min(settle_s_ / 4, 0.04)), taken_(SLOTS), seen_(SLOTS), since_(SLOTS, 0.0),
       pending_(SLOTS, false)

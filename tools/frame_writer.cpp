@@ -20,9 +20,8 @@ Status FrameWriter::open(const PixelRows &layout)
     Status s;
     if (out_.png_dir) {
         s = make_output_dir(out_.png_dir);
-        remove_stale_temporaries(out_.png_dir, [](const std::string &name) {
-            return output_index(name, ".png") >= 0;
-        });
+        remove_stale_temporaries(
+            out_.png_dir, [](const std::string &name) { return output_index(name, ".png") >= 0; });
     }
     if (s.ok() && out_.gif_path) {
         s = make_output_dir(folder_of(out_.gif_path));

@@ -20,7 +20,7 @@ struct PictureOutputs {
     const char *png_dir = nullptr;  // one PNG a file here, if given
     const char *gif_path = nullptr; // one animated GIF, if given
     int fps = 25;                   // the GIF's frames a second
-    bool keep_frames = false;       // files come in any order (a follow): the GIF is made at the end
+    bool keep_frames = false; // files come in any order (a follow): the GIF is made at the end
 };
 
 class FrameWriter
@@ -61,10 +61,10 @@ class FrameWriter
     Status keep_frame(int n, const PixelRows &pic);
 
     PictureOutputs out_;
-    PixelRows layout_;                       // the frames' size, kind and row order
+    PixelRows layout_; // the frames' size, kind and row order
     GifWriter gif_;
     WholeFile gif_file_;
-    Status gif_failure_;                     // why the GIF's bytes could not be written
+    Status gif_failure_;                             // why the GIF's bytes could not be written
     std::map<int, std::vector<unsigned char>> kept_; // each index's last frame, compressed
     std::vector<unsigned char> png_;                 // the encoded PNG of the frame at hand
     std::vector<unsigned char> frames_[RING];        // read-back pictures

@@ -37,8 +37,7 @@ int main(int argc, char **argv)
         if (text)
             out << text;
         else if (!line.empty() && line[0] == '@' && line.back() == '@')
-            return std::fprintf(stderr, "man-page: %s: no shared text %s\n", argv[1],
-                                line.c_str()),
+            return std::fprintf(stderr, "man-page: %s: no shared text %s\n", argv[1], line.c_str()),
                    1;
         else
             out << line << '\n';

@@ -40,17 +40,16 @@ Status Collection::open(std::string *warning)
         if (errno == EWOULDBLOCK) {
             close(fd);
             made_folder_ = false; // a folder made here and locked by another run is that run's now
-            return Status::error("another run is writing " + paths_.pvd + " and " +
-                                 paths_.folder + "/; nothing written");
+            return Status::error("another run is writing " + paths_.pvd + " and " + paths_.folder +
+                                 "/; nothing written");
         }
         // A file system without locks (some network ones): the run goes on unguarded.
         *warning = "cannot lock " + paths_.folder + " (" + std::strerror(errno) +
                    "); a second run into it at once would mix the two";
     }
     lock_fd_ = fd;
-    remove_stale_temporaries(paths_.folder, [](const std::string &name) {
-        return output_index(name, ".vtu") >= 0;
-    });
+    remove_stale_temporaries(
+        paths_.folder, [](const std::string &name) { return output_index(name, ".vtu") >= 0; });
     remove_stale_temporaries_of(paths_.pvd);
     return Status();
 }

@@ -249,9 +249,10 @@ int main(int argc, char **argv)
 {
     SeriesTool tool({"rescheck", "checked"});
     const char *table = nullptr;
-    if (!tool.start(argc, argv,
-                    {{"--table", Takes::PATH, [&](const char *v) { return (table = v) != nullptr; }}},
-                    usage()))
+    if (!tool.start(
+            argc, argv,
+            {{"--table", Takes::PATH, [&](const char *v) { return (table = v) != nullptr; }}},
+            usage()))
         return tool.exit_status();
     tool.report().set_faults(stdout); // the broken files are the report
     auto checker = std::make_unique<Checker>();

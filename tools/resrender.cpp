@@ -73,7 +73,8 @@ std::vector<Option> own_options(Options *o)
     return {
         {"--png", Takes::PATH, [o](const char *s) { return (o->out.png_dir = s) != nullptr; }},
         {"--gif", Takes::PATH, [o](const char *s) { return (o->out.gif_path = s) != nullptr; }},
-        {"--fps", Takes::NUMBER, [o](const char *s) { return parse_int(s, 1, FPS_MAX, &o->out.fps); }},
+        {"--fps", Takes::NUMBER,
+         [o](const char *s) { return parse_int(s, 1, FPS_MAX, &o->out.fps); }},
         {"--rot-x", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->rot_x); }},
         {"--rot-y", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->rot_y); }},
         {"--tx", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->tx); }},

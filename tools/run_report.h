@@ -56,8 +56,8 @@ class RunReport
     const char *verb_;
     const char *rate_unit_;
     std::FILE *faults_ = stderr;
-    bool tty_ = false;   // standard error is a terminal
-    double shown_ = -1;  // when the progress line was last drawn, seconds into the run
+    bool tty_ = false;  // standard error is a terminal
+    double shown_ = -1; // when the progress line was last drawn, seconds into the run
     int written_ = 0;
     std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now();
 };

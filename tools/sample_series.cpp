@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>

@@ -89,7 +89,8 @@ Status SeriesLoop::first_pass(const FileStep &step)
         for (int n = range_.first, k = 0; n <= range_.last; n += range_.every, ++k) {
             {
                 std::unique_lock<std::mutex> lock(ra->m);
-                ra->cv.wait(lock, [&ra, k] { return k - ra->taken < ReadAhead::SLOTS || ra->quit; });
+                ra->cv.wait(lock,
+                            [&ra, k] { return k - ra->taken < ReadAhead::SLOTS || ra->quit; });
                 if (ra->quit)
                     return;
             }

@@ -32,8 +32,10 @@ std::vector<Option> SeriesTool::shared_options()
         {"--every", Takes::NUMBER,
          [this](const char *v) { return parse_int(v, 1, FILE_INDEX_MAX + 1, &range_.every); }},
         {"--follow", Takes::NOTHING, [this](const char *) { return follow_.on = true; }},
-        {"--poll", Takes::NUMBER, [this, seconds](const char *v) { return seconds(v, &follow_.poll); }},
-        {"--idle", Takes::NUMBER, [this, seconds](const char *v) { return seconds(v, &follow_.idle); }},
+        {"--poll", Takes::NUMBER,
+         [this, seconds](const char *v) { return seconds(v, &follow_.poll); }},
+        {"--idle", Takes::NUMBER,
+         [this, seconds](const char *v) { return seconds(v, &follow_.idle); }},
     };
 }
 

@@ -23,8 +23,8 @@ bool all_digits(const std::string &s, std::size_t from, std::size_t to)
 // name goes, so a writer that makes the same name at that moment sees it taken and moves on.
 bool remove_if_stale(int dir_fd, const std::string &name)
 {
-    int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                                              O_CLOEXEC);
+    int fd =
+        openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st;
@@ -70,6 +70,8 @@ int remove_stale_temporaries_of(const std::string &path)
 {
     std::size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
     return remove_stale_temporaries(dir, [&name](const std::string &of) { return of == name; });
 }

@@ -1,14 +1,16 @@
 // What the programs beside the viewer share: the command line (called directly), and every
 // program against names in the series that are not regular files.
 #include "child.h"
-#include "image.h"
 #include "command_line.h"
+#include "image.h"
 #include "read_res.h"
+#include "temporaries.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -276,6 +278,77 @@ TEST(SeriesTools, FollowASeriesAsItIsWritten)
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out.rfind("res0000.inp: well formed, 3 nodes, 1 elements\npresent: 0;", 0), 0u)
         << o.out;
+}
+
+// The temporaries of ours in dir and its folders, as "folder/name".
+std::vector<std::string> temporaries_under(const std::string &dir)
+{
+    std::vector<std::string> found;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir)) {
+        if (!temporary_of(e.path().filename().string()).empty())
+            found.push_back(e.path().string().substr(dir.size() + 1));
+    }
+    return found;
+}
+
+// Runs killed with SIGKILL at several depths leave their temporaries; the next run into the same
+// outputs removes them, whatever range it covers. A live run's temporaries stay meanwhile.
+TEST(SeriesTools, ARunRemovesWhatKilledRunsLeft)
+{
+    TempDir dir;
+    ASSERT_EQ(run_program({SAMPLE_SERIES_EXE, "series"}, dir.path).status, 0);
+    std::vector<std::string> env = gl_program_env();
+    env.push_back("DISPLAY");
+    const std::vector<std::string> runs[] = {
+        {RES2VTK_EXE, "--ascii", "-o", "out/c.pvd", "series"},
+        {RESRENDER_EXE, "--png", "out/p", "--gif", "out/g.gif", "series"},
+    };
+    for (const auto &args : runs) {
+        const std::string prog = args[0].substr(args[0].rfind('/') + 1);
+        std::filesystem::remove_all(dir.path + "/out");
+        std::size_t left = 0;
+        for (int delay_ms : {0, 300, 800}) {
+            Child c;
+            ASSERT_TRUE(spawn(&c, args, dir.path, env));
+            double deadline = now_ms() + 20000;
+            while (!std::filesystem::exists(dir.path + "/out") ||
+                   temporaries_under(dir.path + "/out").empty()) {
+                ASSERT_LT(now_ms(), deadline) << prog << " made no temporary";
+                usleep(2000);
+            }
+            usleep((useconds_t)delay_ms * 1000);
+            kill(c.pid, SIGKILL);
+            ASSERT_TRUE(wait_exit(&c, 20000));
+            EXPECT_EQ(c.signal, SIGKILL) << prog << " ended before it was killed";
+            left = temporaries_under(dir.path + "/out").size();
+        }
+        EXPECT_GT(left, 0u) << prog;
+        std::vector<std::string> rerun = args;
+        rerun.insert(rerun.begin() + 1, {"--last", "2"});
+        Outcome o = run_program(rerun, dir.path, env);
+        EXPECT_EQ(o.status, 0) << prog << o.err;
+        EXPECT_EQ(temporaries_under(dir.path + "/out"), std::vector<std::string>{}) << prog;
+    }
+
+    // A run writing the GIF, and a second one into the same GIF meanwhile: the first one's
+    // temporary stays, and it still writes its GIF.
+    Child first;
+    ASSERT_TRUE(
+        spawn(&first, {RESRENDER_EXE, "--gif", "g.gif", "--last", "400", "series"}, dir.path, env));
+    double deadline = now_ms() + 20000;
+    while (temporaries_under(dir.path).empty() && now_ms() < deadline)
+        usleep(2000);
+    const std::vector<std::string> live = temporaries_under(dir.path);
+    ASSERT_EQ(live.size(), 1u);
+    Outcome second =
+        run_program({RESRENDER_EXE, "--gif", "g.gif", "--last", "1", "series"}, dir.path, env);
+    EXPECT_EQ(second.status, 0) << second.err;
+    if (!wait_exit(&first, 0)) {
+        EXPECT_EQ(temporaries_under(dir.path), live) << "the live run's temporary stays";
+    }
+    ASSERT_TRUE(wait_exit(&first, 60000));
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(read_gif(dir.path + "/g.gif").frames.size(), 401u);
 }
 
 } // namespace

@@ -138,4 +138,3 @@ void VtuWriter::text(const Mesh &m, const Health &h, const std::string &time, bo
     }
     xml += "</VTKFile>\n";
 }
-

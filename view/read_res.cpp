@@ -91,4 +91,3 @@ std::size_t open_failure_message(char *out, std::size_t cap)
     std::memcpy(out, text, n);
     return n;
 }
-
