@@ -88,6 +88,65 @@ void element_centroid(const Mesh &m, int e, double *x, double *y)
     *y = (m.y[c[0]] + m.y[c[1]] + m.y[c[2]]) / 3.0;
 }
 
+namespace
+{
+
+// Each element's inverted flag and quality against its expected turn (turn for all of them in a
+// file that is its own reference), and the file's counts and worst element.
+void measure_elements(const Mesh &m, const signed char *expected, signed char turn, Health *h)
+{
+    h->ninverted = h->ndegenerate = 0;
+    h->first_inverted = h->first_degenerate = h->worst = -1;
+    h->worst_quality = 2.0;
+    for (int e = 0; e < m.nele; ++e) {
+        const int *c = m.ele[e];
+        double a = h->area[e];
+        bool inverted = a * (expected ? expected[e] : turn) < 0;
+        h->inverted[e] = inverted;
+        double edges = squared(m.x[c[0]] - m.x[c[1]]) + squared(m.y[c[0]] - m.y[c[1]]) +
+                       squared(m.x[c[1]] - m.x[c[2]]) + squared(m.y[c[1]] - m.y[c[2]]) +
+                       squared(m.x[c[2]] - m.x[c[0]]) + squared(m.y[c[2]] - m.y[c[0]]);
+        double q = edges > 0 ? 4.0 * std::sqrt(3.0) * std::fabs(a) / edges : 0.0;
+        // Rounding may put an equilateral triangle a hair above 1.
+        q = q > 1.0 ? 1.0 : q;
+        h->quality[e] = inverted ? -q : q;
+        if (inverted && h->ninverted++ == 0)
+            h->first_inverted = e;
+        if (a == 0.0 && h->ndegenerate++ == 0)
+            h->first_degenerate = e;
+        if (h->quality[e] < h->worst_quality) {
+            h->worst_quality = h->quality[e];
+            h->worst = e;
+        }
+    }
+}
+
+// Each node's displacement from the reference, and the largest from it and from the previous
+// file (when that held the same mesh).
+void measure_nodes(const Mesh &m, const Mesh &ref, const Mesh *previous, Health *h)
+{
+    h->far_reference = h->far_previous = -1;
+    h->disp_reference = h->disp_previous = 0.0;
+    for (int i = 0; i < m.np; ++i) {
+        h->ux[i] = m.x[i] - ref.x[i];
+        h->uy[i] = m.y[i] - ref.y[i];
+        double d = std::hypot(h->ux[i], h->uy[i]);
+        if (d > h->disp_reference || h->far_reference < 0) {
+            h->disp_reference = d;
+            h->far_reference = i;
+        }
+        if (!previous)
+            continue;
+        d = std::hypot(m.x[i] - previous->x[i], m.y[i] - previous->y[i]);
+        if (d > h->disp_previous || h->far_previous < 0) {
+            h->disp_previous = d;
+            h->far_previous = i;
+        }
+    }
+}
+
+} // namespace
+
 void measure_health(HealthTrack *track, const Mesh &m, Health *h)
 {
     h->new_mesh = !track->started || !same_mesh(track->reference, m);
@@ -109,49 +168,8 @@ void measure_health(HealthTrack *track, const Mesh &m, Health *h)
         track->reference = m;
         track->started = true;
     }
-    h->ninverted = h->ndegenerate = 0;
-    h->first_inverted = h->first_degenerate = h->worst = -1;
-    h->worst_quality = 2.0;
-    for (int e = 0; e < m.nele; ++e) {
-        const int *c = m.ele[e];
-        double a = h->area[e];
-        bool inverted = a * (h->new_mesh ? turn : track->expected[e]) < 0;
-        h->inverted[e] = inverted;
-        double edges = squared(m.x[c[0]] - m.x[c[1]]) + squared(m.y[c[0]] - m.y[c[1]]) +
-                       squared(m.x[c[1]] - m.x[c[2]]) + squared(m.y[c[1]] - m.y[c[2]]) +
-                       squared(m.x[c[2]] - m.x[c[0]]) + squared(m.y[c[2]] - m.y[c[0]]);
-        double q = edges > 0 ? 4.0 * std::sqrt(3.0) * std::fabs(a) / edges : 0.0;
-        // Rounding may put an equilateral triangle a hair above 1.
-        q = q > 1.0 ? 1.0 : q;
-        h->quality[e] = inverted ? -q : q;
-        if (inverted && h->ninverted++ == 0)
-            h->first_inverted = e;
-        if (a == 0.0 && h->ndegenerate++ == 0)
-            h->first_degenerate = e;
-        if (h->quality[e] < h->worst_quality) {
-            h->worst_quality = h->quality[e];
-            h->worst = e;
-        }
-    }
-    h->far_reference = h->far_previous = -1;
-    h->disp_reference = h->disp_previous = 0.0;
-    const Mesh &ref = track->reference;
-    for (int i = 0; i < m.np; ++i) {
-        h->ux[i] = m.x[i] - ref.x[i];
-        h->uy[i] = m.y[i] - ref.y[i];
-        double d = std::hypot(h->ux[i], h->uy[i]);
-        if (d > h->disp_reference || h->far_reference < 0) {
-            h->disp_reference = d;
-            h->far_reference = i;
-        }
-        if (!follows_previous)
-            continue;
-        d = std::hypot(m.x[i] - track->previous.x[i], m.y[i] - track->previous.y[i]);
-        if (d > h->disp_previous || h->far_previous < 0) {
-            h->disp_previous = d;
-            h->far_previous = i;
-        }
-    }
+    measure_elements(m, h->new_mesh ? nullptr : track->expected, turn, h);
+    measure_nodes(m, track->reference, follows_previous ? &track->previous : nullptr, h);
     track->previous = m;
     track->has_previous = true;
 }
