@@ -139,18 +139,6 @@ TEST(SeriesLoop, StepErrorAndStopSignalEndTheRun)
     std::signal(SIGHUP, SIG_DFL);
 }
 
-// Writes text as a simulation does: the first half, a pause with the file open, the rest.
-void write_in_halves(const std::string &path, const std::string &text, double pause_s)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    ASSERT_GE(fd, 0);
-    std::size_t half = text.size() / 2;
-    ASSERT_EQ(write(fd, text.data(), half), (ssize_t)half);
-    usleep((useconds_t)(pause_s * 1e6));
-    ASSERT_EQ(write(fd, text.data() + half, text.size() - half), (ssize_t)(text.size() - half));
-    close(fd);
-}
-
 // The follow, with events and with polling, while a writer thread writes files 1 to 3 in halves
 // with a pause inside each, and file 2 first malformed, then mended: each file is handed on once
 // it is whole, the malformed one is reported once, and the follow ends by itself once the whole

@@ -150,19 +150,6 @@ TEST(SeriesTools, NamesThatAreNotRegularFilesAreRefusedAtOnce)
 const char TRIANGLE[] = "3 1\n1 1 2 3\n1 0 0\n2 4 0\n3 0 4\n";
 const char SQUARE[] = "4 2\n1 1 2 3\n2 1 3 4\n1 -4 -4\n2 -1 -4\n3 -1 -1\n4 -4 -1\n";
 
-// Writes a result file as a simulation does: opened, the first half written, a pause with the
-// file still open, the rest, closed.
-void write_slowly(const std::string &path, const std::string &text, double pause_s)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    ASSERT_GE(fd, 0);
-    std::size_t half = text.size() / 2;
-    ASSERT_EQ(write(fd, text.data(), half), (ssize_t)half);
-    usleep((useconds_t)(pause_s * 1e6));
-    ASSERT_EQ(write(fd, text.data() + half, text.size() - half), (ssize_t)(text.size() - half));
-    close(fd);
-}
-
 std::string slurp(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -234,17 +221,17 @@ TEST(SeriesTools, FollowASeriesAsItIsWritten)
             return handled(prog, dir.path, c, n, text) >= times;
         };
         ASSERT_TRUE(wait_for(0, TRIANGLE, 1)) << shown << c.err;
-        write_slowly(dir.path + "/res0001.inp", TRIANGLE, r.pause_s);
-        write_slowly(dir.path + "/res0002.inp", "3 1\n1 1 2 9\n", 0);
+        write_in_halves(dir.path + "/res0001.inp", TRIANGLE, r.pause_s);
+        write_in_halves(dir.path + "/res0002.inp", "3 1\n1 1 2 9\n", 0);
         EXPECT_TRUE(wait_for(1, TRIANGLE, 1)) << shown << c.err;
         // Left malformed long enough to count as complete, then mended.
         double deadline = now_ms() + 20000;
         while (count_of(c.out + c.err, "res0002.inp:2:") == 0 && now_ms() < deadline)
             pump(&c, 20);
-        write_slowly(dir.path + "/res0002.inp", TRIANGLE, 0);
-        write_slowly(dir.path + "/res0003.inp", TRIANGLE, 0);
+        write_in_halves(dir.path + "/res0002.inp", TRIANGLE, 0);
+        write_in_halves(dir.path + "/res0003.inp", TRIANGLE, 0);
         EXPECT_TRUE(wait_for(3, TRIANGLE, 1)) << shown << c.err;
-        write_slowly(dir.path + "/res0003.inp", SQUARE, r.pause_s);
+        write_in_halves(dir.path + "/res0003.inp", SQUARE, r.pause_s);
         EXPECT_TRUE(wait_for(2, TRIANGLE, 1)) << shown << c.err;
         EXPECT_TRUE(wait_for(3, SQUARE, prog == RESCHECK_EXE ? 2 : 1)) << shown << c.err;
         kill(c.pid, SIGINT);

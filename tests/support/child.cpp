@@ -266,3 +266,16 @@ void TempDir::write(const std::string &name, const std::string &text) const
     if (!f)
         throw std::runtime_error("cannot write " + path + "/" + name);
 }
+
+void write_in_halves(const std::string &path, const std::string &text, double pause_s)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::size_t half = text.size() / 2;
+    bool ok = fd >= 0 && write(fd, text.data(), half) == (ssize_t)half;
+    usleep((useconds_t)(pause_s * 1e6));
+    ok = ok && write(fd, text.data() + half, text.size() - half) == (ssize_t)(text.size() - half);
+    if (fd >= 0)
+        close(fd);
+    if (!ok)
+        throw std::runtime_error("cannot write " + path);
+}

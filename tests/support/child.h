@@ -63,6 +63,10 @@ long resident_kib(pid_t pid);
 // A monotonic clock in milliseconds.
 double now_ms();
 
+// Writes a file as a simulation does: opened, the first half written, a pause of pause_s seconds
+// with the file still open, the rest, closed. Throws std::runtime_error if it cannot.
+void write_in_halves(const std::string &path, const std::string &text, double pause_s);
+
 // A scratch directory under the system's temporary directory, removed with what it holds.
 struct TempDir {
     std::string path;
