@@ -21,9 +21,10 @@ grep -qE 'libgl1|libopengl0' <<<"$depends" || { echo "Depends lacks the OpenGL l
 dpkg-deb -x "$deb" "$work/root"
 for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/resview-sample-series \
     share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz \
-    share/man/man1/res2vtk.1.gz share/man/man1/resview-sample-series.1.gz; do
+    share/man/man1/res2vtk.1.gz share/man/man1/resview-sample-series.1.gz share/doc/resview/copyright; do
     test -e "$work/root/usr/$f" || { echo "missing from the package: /usr/$f"; exit 1; }
 done
+grep -q "^License: Expat" "$work/root/usr/share/doc/resview/copyright" || { echo "the copyright names no licence"; exit 1; }
 for page in "$work"/root/usr/share/man/man1/*.1.gz; do
     man -l "$page" 2>/dev/null | grep -q 'EXIT STATUS' || { echo "$page does not render"; exit 1; }
 done
