@@ -22,7 +22,7 @@ double RunReport::seconds() const
 }
 
 // Wipes the progress line, so that a diagnostic or the summary starts on a clean line.
-void RunReport::clear_line()
+void RunReport::clear_line() const
 {
     if (tty_ && shown_ >= 0)
         std::fputs("\r\033[K", stderr);

@@ -50,7 +50,7 @@ class RunReport
     void progress(int done, int total, int n);
 
   private:
-    void clear_line();
+    void clear_line() const;
 
     const char *program_;
     const char *verb_;
