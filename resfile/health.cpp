@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace
 {
@@ -59,12 +60,6 @@ double orient2d_exact(double ax, double ay, double bx, double by, double cx, dou
 double squared(double v)
 {
     return v * v;
-}
-
-bool same_mesh(const Mesh &a, const Mesh &b)
-{
-    return a.np == b.np && a.nele == b.nele &&
-           std::memcmp(a.ele, b.ele, sizeof a.ele[0] * (std::size_t)a.nele) == 0;
 }
 
 } // namespace
@@ -147,29 +142,46 @@ void measure_nodes(const Mesh &m, const Mesh &ref, const Mesh *previous, Health 
 
 } // namespace
 
-void measure_health(HealthTrack *track, const Mesh &m, Health *h)
+bool same_connectivity(const Mesh &a, const Mesh &b)
 {
-    h->new_mesh = !track->started || !same_mesh(track->reference, m);
-    bool follows_previous = track->has_previous && same_mesh(track->previous, m);
+    return a.np == b.np && a.nele == b.nele &&
+           std::memcmp(a.ele, b.ele, sizeof a.ele[0] * (std::size_t)a.nele) == 0;
+}
+
+namespace
+{
+
+// Each element's signed area; returns the turn of most of them (+1 when as many turn each way).
+signed char measure_areas(const Mesh &m, double *area)
+{
     int majority = 0;
     for (int e = 0; e < m.nele; ++e) {
         const int *c = m.ele[e];
-        h->area[e] =
-            0.5 * orient2d(m.x[c[0]], m.y[c[0]], m.x[c[1]], m.y[c[1]], m.x[c[2]], m.y[c[2]]);
-        majority += (h->area[e] > 0) - (h->area[e] < 0);
+        area[e] = 0.5 * orient2d(m.x[c[0]], m.y[c[0]], m.x[c[1]], m.y[c[1]], m.x[c[2]], m.y[c[2]]);
+        majority += (area[e] > 0) - (area[e] < 0);
     }
-    // In the reference an element is inverted when it turns against the majority; later, when
-    // it turns against its own turn in the reference (a file may list corners either way
-    // round). An element without area in the reference is expected to turn with the majority.
-    signed char turn = majority < 0 ? -1 : 1;
-    if (h->new_mesh) {
-        for (int e = 0; e < m.nele; ++e)
-            track->expected[e] = h->area[e] > 0 ? 1 : h->area[e] < 0 ? -1 : turn;
-        track->reference = m;
-        track->started = true;
-    }
-    measure_elements(m, h->new_mesh ? nullptr : track->expected, turn, h);
-    measure_nodes(m, track->reference, follows_previous ? &track->previous : nullptr, h);
-    track->previous = m;
-    track->has_previous = true;
+    return majority < 0 ? -1 : 1;
+}
+
+} // namespace
+
+void make_reference(int n, const Mesh &m, Reference *ref)
+{
+    ref->index = n;
+    ref->mesh = m;
+    auto area = std::make_unique<double[]>((std::size_t)MESH_CAPACITY);
+    ref->majority = measure_areas(m, area.get());
+    // An element without area in the reference is expected to turn with the majority.
+    for (int e = 0; e < m.nele; ++e)
+        ref->expected[e] = area[e] > 0 ? 1 : area[e] < 0 ? -1 : ref->majority;
+}
+
+void measure_health(const Reference &ref, int n, const Mesh &m, const Mesh *previous, Health *h)
+{
+    measure_areas(m, h->area);
+    // A file may list corners either way round: each element is held to its own turn in the
+    // reference, and in the reference itself to the majority's.
+    const bool own = ref.index == n;
+    measure_elements(m, own ? nullptr : ref.expected, ref.majority, h);
+    measure_nodes(m, ref.mesh, previous, h);
 }

@@ -1,6 +1,6 @@
 // Where a series goes wrong: each element's orientation (computed exactly), inverted and
-// degenerate elements, shape quality and node displacement, measured file by file against the
-// run's reference mesh. Standard C++ only; no OpenGL.
+// degenerate elements, shape quality and node displacement, measured file by file against a
+// reference mesh. Standard C++ only; no OpenGL.
 #pragma once
 
 #include "res_file.h"
@@ -11,21 +11,23 @@
 // where it can (for coordinates between about 1e-140 and 1e140 in size, or zero).
 double orient2d(double ax, double ay, double bx, double by, double cx, double cy);
 
-// What the run has seen so far: its reference mesh (the first file, or the last file that
-// started a new mesh) and the previous file. Start with a fresh one for each run.
-struct HealthTrack {
-    bool started = false;
-    Mesh reference;                      // the run's reference file
-    signed char expected[MESH_CAPACITY]; // each element's orientation in the reference (+1, -1);
-                                         // the majority's where it had none
-    bool has_previous = false;
-    Mesh previous; // the file measured last
+// Whether a and b hold the same connectivity: the same counts and the same corners.
+bool same_connectivity(const Mesh &a, const Mesh &b);
+
+// A file that the files with its connectivity are measured against.
+struct Reference {
+    int index = -1; // its index in the series
+    Mesh mesh;
+    signed char majority = 1;            // the turn of most of its elements (+1, -1)
+    signed char expected[MESH_CAPACITY]; // each element's turn in it; the majority's where the
+                                         // element has no area
 };
 
-// One file measured against its run.
+// Makes mesh m, file n of the series, the reference *ref.
+void make_reference(int n, const Mesh &m, Reference *ref);
+
+// One file measured against its reference.
 struct Health {
-    bool new_mesh;                 // this file is the reference now: its counts or corners differ
-                                   // from the reference's (or it is the run's first file)
     int ninverted;                 // elements turned the other way round from the reference
     int ndegenerate;               // elements of exactly zero area
     int first_inverted;            // slot of the first inverted element, -1 if none
@@ -34,8 +36,8 @@ struct Health {
     double worst_quality;          // its quality
     int far_reference;             // slot of the node moved farthest from the reference, -1 if none
     double disp_reference;         // that distance, mesh units
-    int far_previous;              // slot of the node moved farthest since the previous file, -1 if
-                                   // none or that file held another mesh
+    int far_previous;              // slot of the node moved farthest since the previous file, -1
+                                   // without one
     double disp_previous;          // that distance, mesh units
     double area[MESH_CAPACITY];    // signed area by the file's corner order, mesh units squared
     double quality[MESH_CAPACITY]; // 4 sqrt(3) area / sum of squared edges, in (-1, 1]: 1 for an
@@ -45,10 +47,11 @@ struct Health {
     double uy[MESH_CAPACITY];
 };
 
-// Measures mesh m, the next file of the run, into *h and makes it the track's previous file.
-// In the reference itself an element is inverted when it turns against the majority of the
-// file's elements, so a fold already there is found too.
-void measure_health(HealthTrack *track, const Mesh &m, Health *h);
+// Measures file n's mesh m against ref, whose connectivity it has, and against previous, an
+// earlier file of the same connectivity (or nullptr), into *h. An element is inverted when it
+// turns otherwise than in the reference; in the reference itself (ref.index is n), when it turns
+// against the majority of its elements, so that a fold already there is found too.
+void measure_health(const Reference &ref, int n, const Mesh &m, const Mesh *previous, Health *h);
 
 // The centroid of element slot e.
 void element_centroid(const Mesh &m, int e, double *x, double *y);

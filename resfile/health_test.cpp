@@ -1,9 +1,14 @@
-#include "health.h"
+#include "series_health.h"
+
+#include "child.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -61,65 +66,111 @@ Mesh mesh(std::initializer_list<std::pair<double, double>> nodes,
     return m;
 }
 
-// A run of files measured one after the other, each with what must be found in it.
-TEST(MeasureHealth, RunAgainstItsReference)
+// The mesh as a result file holds it.
+std::string text_of(const Mesh &m)
 {
-    // Four triangles around node 5, listed counter-clockwise, but element 4 clockwise.
-    const auto square = [](double x5, double y5) {
-        return mesh({{0, 0}, {2, 0}, {2, 2}, {0, 2}, {x5, y5}},
-                    {{1, 2, 5}, {2, 3, 5}, {3, 4, 5}, {1, 4, 5}});
-    };
-    const struct {
-        const char *what;
-        Mesh m;
-        bool new_mesh;
-        int ninverted, ndegenerate, first_inverted, first_degenerate;
-        int far_previous; // node slot, -1 for none
-        double disp_previous;
-    } files[] = {
-        // The reference: element 4 turns against the majority, so it counts as inverted here.
-        {"reference", square(1, 1), true, 1, 0, 3, -1, -1, 0},
-        // Later each element is held to its own turn in the reference: element 4 is fine.
-        {"moved a little", square(1.25, 1), false, 0, 0, -1, -1, 4, 0.25},
-        // Node 5 onto edge 2-3: element 2 has no area; past it, element 2 turns over.
-        {"on the edge", square(2, 1), false, 0, 1, -1, 1, 4, 0.75},
-        {"past the edge", square(2.5, 1), false, 1, 0, 1, -1, 4, 0.5},
-        // Other corner numbers: a new mesh, and no displacement from the last file.
-        {"new mesh", mesh({{0, 0}, {1, 0}, {0, 1}}, {{1, 2, 3}}), true, 0, 0, -1, -1, -1, 0},
-        // A majority turning clockwise: the one counter-clockwise element is the fold.
-        {"clockwise majority",
-         mesh({{0, 0}, {1, 0}, {0, 1}, {1, 1}}, {{1, 3, 2}, {2, 3, 4}, {1, 2, 4}}), true, 1, 0, 2,
-         -1, -1, 0},
-    };
-    HealthTrack track;
-    static Health h;
-    for (const auto &f : files) {
-        measure_health(&track, f.m, &h);
-        EXPECT_EQ(h.new_mesh, f.new_mesh) << f.what;
-        EXPECT_EQ(h.ninverted, f.ninverted) << f.what;
-        EXPECT_EQ(h.ndegenerate, f.ndegenerate) << f.what;
-        EXPECT_EQ(h.first_inverted, f.first_inverted) << f.what;
-        EXPECT_EQ(h.first_degenerate, f.first_degenerate) << f.what;
-        EXPECT_EQ(h.far_previous, f.far_previous) << f.what;
-        EXPECT_DOUBLE_EQ(h.disp_previous, f.disp_previous) << f.what;
-        for (int e = 0; e < f.m.nele; ++e) {
-            // Quality is negative exactly for an inverted element, zero without area.
-            EXPECT_EQ(h.quality[e] < 0, h.inverted[e] == 1) << f.what << " e=" << e;
-            EXPECT_EQ(h.quality[e] == 0, h.area[e] == 0) << f.what << " e=" << e;
-            EXPECT_LE(std::fabs(h.quality[e]), 1.0) << f.what << " e=" << e;
-            EXPECT_EQ(h.worst_quality <= h.quality[e], true) << f.what << " e=" << e;
-        }
+    std::string s = std::to_string(m.np) + " " + std::to_string(m.nele) + "\n";
+    char line[128];
+    for (int e = 0; e < m.nele; ++e) {
+        std::snprintf(line, sizeof line, "%d %d %d %d\n", e + 1, m.ele[e][0] + 1, m.ele[e][1] + 1,
+                      m.ele[e][2] + 1);
+        s += line;
     }
-    // The quality of an equilateral triangle is 1, of a right isosceles one sqrt(3)/2; the
-    // displacement is measured from the reference.
-    HealthTrack fresh;
-    measure_health(&fresh, mesh({{0, 0}, {2, 0}, {1, std::sqrt(3.0)}}, {{1, 2, 3}}), &h);
+    for (int i = 0; i < m.np; ++i) {
+        std::snprintf(line, sizeof line, "%d %.17g %.17g\n", i + 1, m.x[i], m.y[i]);
+        s += line;
+    }
+    return s;
+}
+
+// Four triangles around node 5, listed counter-clockwise, but element 4 clockwise.
+Mesh square(double x5, double y5)
+{
+    return mesh({{0, 0}, {2, 0}, {2, 2}, {0, 2}, {x5, y5}},
+                {{1, 2, 5}, {2, 3, 5}, {3, 4, 5}, {1, 4, 5}});
+}
+
+// What must be found in each file of a series.
+struct Want {
+    const char *what;
+    int reference;
+    int ninverted, ndegenerate, first_inverted, first_degenerate;
+};
+
+// A series whose files are measured one after the other, each against its reference: the first
+// file with its connectivity, whatever file a run starts from.
+TEST(SeriesHealth, EachFileAgainstItsReferenceWhateverTheRange)
+{
+    TempDir dir;
+    const Mesh triangle = mesh({{0, 0}, {1, 0}, {0, 1}}, {{1, 2, 3}});
+    const std::vector<std::pair<Mesh, Want>> files = {
+        // The reference: element 4 turns against the majority, so it counts as inverted here.
+        {square(1, 1), {"reference", 0, 1, 0, 3, -1}},
+        // Later each element is held to its own turn in the reference: element 4 is fine.
+        {square(1.25, 1), {"moved a little", 0, 0, 0, -1, -1}},
+        // Node 5 onto edge 2-3: element 2 has no area; past it, element 2 turns over.
+        {square(2, 1), {"on the edge", 0, 0, 1, -1, 1}},
+        {square(2.5, 1), {"past the edge", 0, 1, 0, 1, -1}},
+        // Other corner numbers: its own reference.
+        {triangle, {"new mesh", 4, 0, 0, -1, -1}},
+        // A majority turning clockwise: the one counter-clockwise element is the fold.
+        {mesh({{0, 0}, {1, 0}, {0, 1}, {1, 1}}, {{1, 3, 2}, {2, 3, 4}, {1, 2, 4}}),
+         {"clockwise majority", 5, 1, 0, 2, -1}},
+        // The first mesh again: measured against the series' first file, not against itself.
+        {square(2.5, 1), {"the first mesh again", 0, 1, 0, 1, -1}},
+    };
+    for (std::size_t n = 0; n < files.size(); ++n)
+        dir.write(res_file_name((int)n), text_of(files[n].first));
+    // Started at each file, a run finds in every file what a run from the start finds.
+    for (int start : {0, 1, 3, 5, 6}) {
+        SeriesHealth health(dir.path.c_str());
+        for (int n = start; n < (int)files.size(); ++n) {
+            Mesh m;
+            ResError err{};
+            const std::string text = text_of(files[(std::size_t)n].first);
+            ASSERT_TRUE(parse_res_text(text.data(), text.size(), &m, &err));
+            const Health &h = health.measure(n, m);
+            const Want &w = files[(std::size_t)n].second;
+            const std::string shown = std::string(w.what) + ", from file " + std::to_string(start);
+            EXPECT_EQ(health.reference_index(), w.reference) << shown;
+            EXPECT_EQ(h.ninverted, w.ninverted) << shown;
+            EXPECT_EQ(h.ndegenerate, w.ndegenerate) << shown;
+            EXPECT_EQ(h.first_inverted, w.first_inverted) << shown;
+            EXPECT_EQ(h.first_degenerate, w.first_degenerate) << shown;
+            EXPECT_EQ(health.new_mesh(), n > start && (n == 4 || n == 5 || n == 6)) << shown;
+            for (int e = 0; e < m.nele; ++e) {
+                // Quality is negative exactly for an inverted element, zero without area.
+                EXPECT_EQ(h.quality[e] < 0, h.inverted[e] == 1) << shown << " e=" << e;
+                EXPECT_EQ(h.quality[e] == 0, h.area[e] == 0) << shown << " e=" << e;
+                EXPECT_LE(std::fabs(h.quality[e]), 1.0) << shown << " e=" << e;
+            }
+        }
+        // What it cost: one earlier file read to start part way, and where a mesh is new, one
+        // pass over the earlier files not read yet.
+        const int reads[] = {0, 1, 0, 3, 0, 5, 1};
+        EXPECT_EQ(health.finder().files_read(), reads[start]) << "from file " << start;
+    }
+}
+
+// The quality of an equilateral triangle is 1, of a right isosceles one sqrt(3)/2; displacement
+// is measured from the reference and, from file to file, from the previous file of the run.
+TEST(SeriesHealth, QualityAndDisplacement)
+{
+    TempDir dir;
+    dir.write("res0000.inp", text_of(mesh({{0, 0}, {2, 0}, {1, std::sqrt(3.0)}}, {{1, 2, 3}})));
+    SeriesHealth health(dir.path.c_str());
+    Mesh m = mesh({{0, 0}, {2, 0}, {1, std::sqrt(3.0)}}, {{1, 2, 3}});
+    const Health &h = health.measure(0, m);
     EXPECT_DOUBLE_EQ(h.quality[0], 1.0);
-    measure_health(&fresh, mesh({{0, 0}, {2, 0}, {0, 2}}, {{1, 2, 3}}), &h);
+    EXPECT_EQ(h.far_previous, -1);
+    m = mesh({{0, 0}, {2, 0}, {0, 2}}, {{1, 2, 3}});
+    health.measure(3, m);
     EXPECT_DOUBLE_EQ(h.quality[0], std::sqrt(3.0) / 2.0);
     EXPECT_EQ(h.far_reference, 2);
     EXPECT_DOUBLE_EQ(h.disp_reference, std::hypot(1.0, 2.0 - std::sqrt(3.0)));
     EXPECT_DOUBLE_EQ(h.ux[2], -1.0);
+    EXPECT_EQ(health.previous_index(), 0);
+    EXPECT_DOUBLE_EQ(h.disp_previous, std::hypot(1.0, 2.0 - std::sqrt(3.0)));
 }
 
 } // namespace

@@ -29,10 +29,33 @@ bool parse_float(const char *s, float *v)
     return std::isfinite(*v);
 }
 
-int usage_error(const char *program, const std::string &usage, const std::string &what)
+int usage_error(const char *program, const std::string &what)
 {
-    std::fprintf(stderr, "%s: %s\n%s", program, what.c_str(), usage.c_str());
+    std::fprintf(stderr, "%s: %s\nsee %s --help\n", program, what.c_str(), program);
     return 2;
+}
+
+Option flag_option(const char *name, bool *v)
+{
+    return {name, Takes::NOTHING, "", [v](const char *) { return *v = true; }};
+}
+
+Option int_option(const char *name, int lo, int hi, int *v)
+{
+    return {name, Takes::NUMBER,
+            "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi),
+            [lo, hi, v](const char *s) { return parse_int(s, lo, hi, v); }};
+}
+
+Option float_option(const char *name, float *v)
+{
+    return {name, Takes::NUMBER, "a decimal number",
+            [v](const char *s) { return parse_float(s, v); }};
+}
+
+Option path_option(const char *name, const char *what, const char **v)
+{
+    return {name, Takes::PATH, what, [v](const char *s) { return (*v = s) != nullptr; }};
 }
 
 namespace
@@ -76,14 +99,14 @@ std::string take_option(int argc, char **argv, int *i, const std::vector<Option>
             return name + " takes no value";
     } else if (!value) {
         if (*i + 1 == argc)
-            return "a value is missing after " + name;
+            return name + " takes " + opt->what + ", and none was given";
         value = argv[++*i];
         if (opt->takes == Takes::PATH && looks_like_option(value))
             return "a value is missing after " + name + " (" + value + " looks like an option; " +
                    "write " + name + "=" + value + " for a name that begins with '-')";
     }
     if ((value && *value == '\0') || !opt->take(value))
-        return "not a valid value for " + name + ": " + (value ? value : "");
+        return name + " takes " + opt->what + ", not \"" + (value ? value : "") + "\"";
     return "";
 }
 

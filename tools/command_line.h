@@ -16,8 +16,18 @@ enum class Takes { NOTHING, NUMBER, TEXT, PATH };
 struct Option {
     const char *name;
     Takes takes;
+    std::string what;                            // what it takes: "a whole number from 0 to 1010"
     std::function<bool(const char *value)> take; // false when the value is not valid
 };
+
+// A flag into *v.
+Option flag_option(const char *name, bool *v);
+// A whole number from lo to hi into *v.
+Option int_option(const char *name, int lo, int hi, int *v);
+// A decimal number, held as the viewer holds the view: a single-precision float, into *v.
+Option float_option(const char *name, float *v);
+// A name (what says of what: "a folder", "a file name") into *v.
+Option path_option(const char *name, const char *what, const char **v);
 
 // How a command line was read.
 struct CommandLine {
@@ -27,7 +37,8 @@ struct CommandLine {
 };
 
 // Reads argv by opts. "--" ends the options; "-h" and "--help" ask for the usage; at most one
-// other argument (the directory) is taken. Prints nothing.
+// other argument (the directory) is taken. Prints nothing. An error says what was wrong and what
+// would be right: "--every takes a whole number from 1 to 1010, not \"0\"".
 CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts);
 
 // A whole decimal integer within lo..hi.
@@ -37,5 +48,6 @@ bool parse_number(const char *s, double *v);
 // A decimal number stored as the viewer stores the view: a finite single-precision float.
 bool parse_float(const char *s, float *v);
 
-// Prints "PROGRAM: what" and the usage on standard error; returns 2, the usage-error status.
-int usage_error(const char *program, const std::string &usage, const std::string &what);
+// Prints "PROGRAM: what" and "see PROGRAM --help" on standard error; returns 2, the usage-error
+// status.
+int usage_error(const char *program, const std::string &what);

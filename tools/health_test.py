@@ -74,12 +74,12 @@ class Health(unittest.TestCase):
     def test_rescheck_finds_where_the_series_folds(self):
         series = os.path.join(self.dir, "fold")
         subprocess.run([SAMPLE, "--fold", "40", "--last", "45", series], check=True, timeout=60)
-        r = subprocess.run([RESCHECK, "--table", "t.csv", series], cwd=self.dir,
+        r = subprocess.run([RESCHECK, "--verbose", "--table", "t.csv", series], cwd=self.dir,
                            capture_output=True, text=True, timeout=60)
         self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
         lines = r.stdout.splitlines()
-        folds = [l for l in lines if " inverted; first: element " in l]
-        self.assertTrue(folds[0].startswith("res0040.inp: 1 element inverted; first: element "),
+        folds = [l for l in lines if " inverted (first: element " in l]
+        self.assertTrue(folds[0].startswith("res0040.inp: 1 element inverted (first: element "),
                         r.stdout)
         self.assertEqual(len(folds), 6, r.stdout)
         self.assertIn("first file with an inverted element: res0040.inp", lines)

@@ -4,8 +4,8 @@
 // load path. The output is one unit: every file is written under a temporary name, and only when
 // all are whole and durable are they renamed into place, the collection last; a run that fails or
 // is stopped leaves the earlier output as it was.
-#include "health.h"
 #include "pvd_collection.h"
+#include "series_health.h"
 #include "series_tool.h"
 #include "shared_usage.h"
 #include "vtu_file.h"
@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 namespace
 {
@@ -103,7 +104,7 @@ std::string time_of(const Options &o, int n)
 std::vector<Option> own_options(Options *o)
 {
     return {
-        {"-o", Takes::PATH,
+        {"-o", Takes::PATH, "a file name ending in .pvd",
          [o](const char *v) {
              std::string pvd = v;
              std::size_t n = pvd.size();
@@ -113,15 +114,22 @@ std::vector<Option> own_options(Options *o)
              o->paths.folder = pvd.substr(0, n - 4);
              return true;
          }},
-        {"--dt", Takes::NUMBER, [o](const char *v) { return take_dt(v, o); }},
-        {"--ascii", Takes::NOTHING, [o](const char *) { return o->ascii = true; }},
+        {"--dt", Takes::NUMBER, "a number of seconds above 0",
+         [o](const char *v) { return take_dt(v, o); }},
+        flag_option("--ascii", &o->ascii),
     };
 }
 
 // What is wrong with -o: the folder's own name goes into the collection, so it must be a real
-// name that XML can carry. Sets the folder as the collection names it.
-std::string check_output(Options *o)
+// name that XML can carry, and it must not be the series folder itself, whose files it would mix
+// with the results. Sets the folder as the collection names it.
+std::string check_output(Options *o, const char *dir)
 {
+    struct stat series, folder;
+    if (stat(dir ? dir : ".", &series) == 0 && stat(o->paths.folder.c_str(), &folder) == 0 &&
+        series.st_dev == folder.st_dev && series.st_ino == folder.st_ino)
+        return "-o " + o->paths.pvd + " would put its .vtu files into the series folder " +
+               (dir ? dir : ".") + " itself; give a collection whose name leaves another folder";
     std::string name = std::filesystem::path(o->paths.folder).filename().string();
     if (name.empty() || name == "." || name == "..")
         return "-o " + o->paths.pvd + ": the folder beside it would be \"" + name +
@@ -151,7 +159,8 @@ int main(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"res2vtk", "converted"});
-    if (!tool.start(argc, argv, own_options(&opt), usage(), [&opt] { return check_output(&opt); }))
+    if (!tool.start(argc, argv, own_options(&opt), usage(),
+                    [&opt](const char *dir) { return check_output(&opt, dir); }))
         return tool.exit_status();
     Collection out(opt.paths);
     std::string warning;
@@ -164,8 +173,7 @@ int main(int argc, char **argv)
     }
     std::string vtu;
     VtuWriter writer;
-    auto track = std::make_unique<HealthTrack>();
-    auto health = std::make_unique<Health>();
+    SeriesHealth health(tool.dir());
     // A run puts its files in place at its end, all at once; a follow, once the files present
     // are converted and then after each file, so that a reload shows the new steps. A whole run
     // is made durable at once before the renames: one sync of the file system costs less than
@@ -173,9 +181,9 @@ int main(int argc, char **argv)
     const bool at_once = !tool.following();
     tool.run(
         [&](int n, const Mesh &mesh) {
-            measure_health(track.get(), mesh, health.get());
+            const Health &h = health.measure(n, mesh);
             const std::string time = time_of(opt, n);
-            writer.text(mesh, *health, time, opt.ascii, &vtu);
+            writer.text(mesh, h, time, opt.ascii, &vtu);
             Status st = out.stage(n, time, vtu, !at_once);
             if (!st.ok())
                 return st;

@@ -134,23 +134,38 @@ class Res2vtk(unittest.TestCase):
 
     def test_statuses_and_what_is_written(self):
         cases = [
-            (["--dt", "0"], 2, "res2vtk: not a valid value for --dt: 0\nusage: res2vtk"),
-            (["--dt", "1,5"], 2, "res2vtk: not a valid value for --dt: 1,5\n"),
-            (["-o", "series.vtu"], 2, "res2vtk: not a valid value for -o: series.vtu\n"),
+            (["--dt", "0"], 2,
+             'res2vtk: --dt takes a number of seconds above 0, not "0"\nsee res2vtk --help\n'),
+            (["--dt", "1,5"], 2, 'res2vtk: --dt takes a number of seconds above 0, not "1,5"\n'),
+            (["-o", "series.vtu"], 2,
+             'res2vtk: -o takes a file name ending in .pvd, not "series.vtu"\n'),
             (["--ascii=yes"], 2, "res2vtk: --ascii takes no value\n"),
             (["--frobnicate"], 2, "res2vtk: unknown option --frobnicate\n"),
-            (["--first", "9", "--last", "8"], 2, "res2vtk: --first comes after --last\n"),
+            (["--first", "9", "--last", "8"], 2, "res2vtk: --first (9) comes after --last (8)\n"),
+            (["--idle", "5"], 2, "res2vtk: --idle applies only with --follow\n"),
+            # The series folder itself as the output's folder: refused, nothing written.
+            (["-o", "../" + os.path.basename(self.dir) + ".pvd"], 2,
+             "res2vtk: -o ../%s.pvd would put its .vtu files into the series folder . itself"
+             % os.path.basename(self.dir)),
+            (["-o", "s.pvd", "s"], 2, "res2vtk: -o s.pvd would put its .vtu files into the series "
+             "folder s itself"),
             (["--first", "8", "--last", "9"], 1, "res2vtk: no result file of 8..9 is present in .\n"),
             (["-o", "res0000.inp/x.pvd"], 1, "res2vtk: cannot make res0000.inp: "),
             (["--last", "1", "missing-dir"], 1, "res2vtk: cannot read missing-dir: "),
             (["--last", "1"], 0, "res2vtk: 2 converted, 0 missing, 0 broken in "),
         ]
+        os.mkdir(os.path.join(self.dir, "s"))
+        shutil.copy(os.path.join(self.dir, "res0000.inp"), os.path.join(self.dir, "s"))
+        before = snapshot(self.dir)
         for args, status, err in cases:
             with self.subTest(args=args):
                 r = res2vtk(self.dir, *args)
                 self.assertEqual(r.returncode, status, r.stderr)
                 self.assertTrue(r.stderr.startswith(err), r.stderr)
                 self.assertEqual(os.path.exists(os.path.join(self.dir, "series.pvd")), status == 0)
+                if status == 2:
+                    self.assertEqual(r.stderr.count("\n"), 2, r.stderr)
+                    self.assertEqual(snapshot(self.dir), before)
 
 
 class Res2vtkAsOneUnit(unittest.TestCase):

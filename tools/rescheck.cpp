@@ -2,14 +2,16 @@
 // exists with the viewer's own reader and reports broken files, the present and missing ranges,
 // how far B and N reach from file 1, a summary, and the series' health: where elements turn
 // inside out or collapse, the worst shaped element and the largest step of a node.
-#include "health.h"
+#include "check_report.h"
 #include "res_file.h"
+#include "series_health.h"
 #include "series_tool.h"
 #include "shared_usage.h"
 #include "stop_signals.h"
 #include "temporaries.h"
 #include "whole_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <memory>
@@ -27,7 +29,8 @@ std::string usage()
            RANGE_USAGE +
            "  --table FILE   one CSV row per present file: counts, inverted and degenerate "
            "elements,\n"
-           "                 worst quality, largest displacement\n"
+           "                 worst quality, largest displacement, extent\n"
+           "  --verbose      a line for each file with a finding, none collapsed\n"
            "  --follow       then go on checking files of the range as they are written: a line "
            "for\n"
            "                 each as it completes, the report when the follow ends (SIGINT, "
@@ -55,84 +58,91 @@ std::string place(double x, double y)
     return buf;
 }
 
-// The worst that the run has seen.
-struct Findings {
-    std::vector<std::string> lines;       // one per file with a finding, in series order
-    std::string rows[FILE_INDEX_MAX + 1]; // the table's row of each well-formed file
-    int first_inverted = -1;              // index of the first file with an inverted element
-    bool degenerate = false;
-    double worst_quality = 2.0;
-    std::string worst_where;
-    double largest_step = -1.0;
-    std::string step_where;
-    int max_np = 0;
-    int max_nele = 0;
-};
-
-// The files of a run measured one by one against their reference, and what they show.
+// The files of a run measured one by one as the series measures them, and what they show.
 class Checker
 {
   public:
-    // Measures file n and notes what it shows.
-    void examine(int n, const Mesh &m);
-    Findings &found()
+    explicit Checker(const char *dir) : health_(dir) {}
+
+    // Measures file n and notes what it shows; its table row too.
+    const FileFindings &examine(int n, const Mesh &m);
+    RunFindings &found()
     {
         return found_;
     }
+    const std::string &row(int n) const
+    {
+        return rows_[(std::size_t)n];
+    }
 
   private:
-    void note_elements(const char *name, const Mesh &m);
-    void note_worst(int n, const Mesh &m);
-    std::string table_row(int n, const Mesh &m) const;
+    void note_worst(int n, const Mesh &m, const Health &h);
+    void note_extent(const Mesh &m, double *box);
+    std::string table_row(int n, const Mesh &m, const Health &h, const double *box) const;
 
-    std::unique_ptr<HealthTrack> track_ = std::make_unique<HealthTrack>();
-    std::unique_ptr<Health> h_ = std::make_unique<Health>();
-    Findings found_;
+    SeriesHealth health_;
+    RunFindings found_;
+    std::vector<std::string> rows_ = std::vector<std::string>(FILE_INDEX_MAX + 1);
 };
 
-void Checker::examine(int n, const Mesh &m)
+const FileFindings &Checker::examine(int n, const Mesh &m)
 {
-    bool first = !track_->started;
-    measure_health(track_.get(), m, h_.get());
-    const char *name = res_file_name(n);
+    const Health &h = health_.measure(n, m);
+    FileFindings f;
+    f.n = n;
+    f.new_mesh = health_.new_mesh();
+    f.np = m.np;
+    f.nele = m.nele;
+    f.reference = health_.reference_index();
+    f.ninverted = h.ninverted;
+    f.first_inverted = h.first_inverted;
+    f.ndegenerate = h.ndegenerate;
+    f.first_degenerate = h.first_degenerate;
+    double x = 0, y = 0;
+    if (h.ninverted > 0) {
+        element_centroid(m, h.first_inverted, &x, &y);
+        f.inverted_at = place(x, y);
+    }
+    if (h.ndegenerate > 0) {
+        element_centroid(m, h.first_degenerate, &x, &y);
+        f.degenerate_at = place(x, y);
+    }
     found_.max_np = m.np > found_.max_np ? m.np : found_.max_np;
     found_.max_nele = m.nele > found_.max_nele ? m.nele : found_.max_nele;
-    if (h_->new_mesh && !first) {
-        char line[512];
-        std::snprintf(line, sizeof line, "%s: a new mesh starts: %d nodes, %d elements", name, m.np,
-                      m.nele);
-        found_.lines.emplace_back(line);
-    }
-    note_elements(name, m);
-    note_worst(n, m);
-    found_.rows[n] = table_row(n, m);
+    double box[4] = {0, 0, 0, 0};
+    note_extent(m, box);
+    note_worst(n, m, h);
+    rows_[(std::size_t)n] = table_row(n, m, h, box);
+    found_.files.push_back(f);
+    return found_.files.back();
 }
 
-// A line for each kind of fault the file has, naming the first element of that kind.
-void Checker::note_elements(const char *name, const Mesh &m)
+// The file's extent into box (xmin, xmax, ymin, ymax), and into the run's.
+void Checker::note_extent(const Mesh &m, double *box)
 {
-    const Health &h = *h_;
-    const struct {
-        int count, first;
-        const char *what;
-    } kinds[] = {{h.ninverted, h.first_inverted, "inverted"},
-                 {h.ndegenerate, h.first_degenerate, "degenerate (zero area)"}};
-    for (const auto &k : kinds) {
-        if (k.count == 0)
-            continue;
-        double x = 0, y = 0;
-        element_centroid(m, k.first, &x, &y);
-        char line[512];
-        std::snprintf(line, sizeof line, "%s: %d element%s %s; first: element %d at %s", name,
-                      k.count, k.count == 1 ? "" : "s", k.what, k.first + 1, place(x, y).c_str());
-        found_.lines.emplace_back(line);
+    for (int i = 0; i < m.np; ++i) {
+        if (i == 0) {
+            box[0] = box[1] = m.x[0];
+            box[2] = box[3] = m.y[0];
+        }
+        box[0] = std::min(box[0], m.x[i]);
+        box[1] = std::max(box[1], m.x[i]);
+        box[2] = std::min(box[2], m.y[i]);
+        box[3] = std::max(box[3], m.y[i]);
     }
+    if (m.np == 0)
+        return;
+    RunFindings &f = found_;
+    f.xmin = f.any_extent ? std::min(f.xmin, box[0]) : box[0];
+    f.xmax = f.any_extent ? std::max(f.xmax, box[1]) : box[1];
+    f.ymin = f.any_extent ? std::min(f.ymin, box[2]) : box[2];
+    f.ymax = f.any_extent ? std::max(f.ymax, box[3]) : box[3];
+    f.any_extent = true;
 }
 
 // The run's worst so far: its first inverted file, its worst element, its largest step.
-void Checker::note_worst(int n, const Mesh &m)
+void Checker::note_worst(int n, const Mesh &m, const Health &h)
 {
-    const Health &h = *h_;
     const char *name = res_file_name(n);
     char line[512];
     if (h.ninverted > 0 && found_.first_inverted < 0)
@@ -147,7 +157,12 @@ void Checker::note_worst(int n, const Mesh &m)
         found_.worst_where = line;
     }
     if (h.far_previous >= 0 && h.disp_previous > found_.largest_step) {
-        std::snprintf(line, sizeof line, "%s, node %d at %s", name, h.far_previous + 1,
+        // A step over files that are missing or left out names both ends.
+        const int from = health_.previous_index();
+        std::string files = from == n - 1
+                                ? std::string("in ") + name
+                                : std::string("from ") + res_file_name(from) + " to " + name;
+        std::snprintf(line, sizeof line, "%s, node %d at %s", files.c_str(), h.far_previous + 1,
                       place(m.x[h.far_previous], m.y[h.far_previous]).c_str());
         found_.largest_step = h.disp_previous;
         found_.step_where = line;
@@ -155,10 +170,9 @@ void Checker::note_worst(int n, const Mesh &m)
 }
 
 // index,name,nodes,elements,inverted,degenerate,worst_quality,worst_element,
-// displacement_from_reference,displacement_from_previous
-std::string Checker::table_row(int n, const Mesh &m) const
+// displacement_from_reference,displacement_from_previous,xmin,xmax,ymin,ymax
+std::string Checker::table_row(int n, const Mesh &m, const Health &h, const double *box) const
 {
-    const Health &h = *h_;
     char line[512];
     std::snprintf(line, sizeof line, "%d,%s,%d,%d,%d,%d,", n, res_file_name(n), m.np, m.nele,
                   h.ninverted, h.ndegenerate);
@@ -170,75 +184,22 @@ std::string Checker::table_row(int n, const Mesh &m) const
     row += "," + number(h.disp_reference) + ",";
     if (h.far_previous >= 0)
         row += number(h.disp_previous);
+    for (int k = 0; k < 4; ++k)
+        row += "," + (m.np > 0 ? number(box[k]) : "");
     return row + "\n";
 }
 
-// Prints the runs of indices whose state passes `in`, as "0-417, 420-1010", or "none".
-template <typename Pred> void print_ranges(const SeriesLoop &loop, Pred in)
-{
-    bool any = false;
-    for (int n = 0; n <= FILE_INDEX_MAX; ++n) {
-        if (!in(loop.state(n)) || (n > 0 && in(loop.state(n - 1))))
-            continue;
-        int last = n;
-        while (last < FILE_INDEX_MAX && in(loop.state(last + 1)))
-            ++last;
-        std::printf(any ? ", %d" : "%d", n);
-        if (last > n)
-            std::printf("-%d", last);
-        any = true;
-    }
-    if (!any)
-        std::printf("none");
-}
-
-// The report: the present and missing ranges, how far B and N reach, the counts and the findings.
-void print_report(const SeriesLoop &loop, const Findings &found, int checked)
-{
-    std::printf("present: ");
-    print_ranges(loop, [](FileState s) { return s == FileState::GOOD || s == FileState::BROKEN; });
-    std::printf("; missing: ");
-    print_ranges(loop, [](FileState s) { return s == FileState::MISSING; });
-    std::printf("\n");
-    if (loop.state(1) == FileState::GOOD) {
-        int lo = 1, hi = 1;
-        while (lo > 0 && loop.state(lo - 1) == FileState::GOOD)
-            --lo;
-        while (hi < FILE_INDEX_MAX && loop.state(hi + 1) == FileState::GOOD)
-            ++hi;
-        std::printf("from file 1, B and N reach %d-%d without ending the viewer\n", lo, hi);
-    } else if (loop.state(1) != FileState::UNSEEN) {
-        std::printf("file 1 is %s: the viewer ends at start-up\n",
-                    loop.state(1) == FileState::MISSING ? "missing" : "broken");
-    }
-    std::printf("%d files present, %d well formed, %d broken; largest: %d nodes, %d elements\n",
-                loop.present(), loop.present() - loop.broken(), loop.broken(), found.max_np,
-                found.max_nele);
-    for (const auto &line : found.lines)
-        std::printf("%s\n", line.c_str());
-    if (found.first_inverted >= 0)
-        std::printf("first file with an inverted element: %s\n",
-                    res_file_name(found.first_inverted));
-    else if (checked > 0)
-        std::printf("no element is inverted\n");
-    if (!found.worst_where.empty())
-        std::printf("worst quality: %.4g in %s\n", found.worst_quality, found.worst_where.c_str());
-    if (!found.step_where.empty())
-        std::printf("largest displacement from one file to the next: %.4g in %s\n",
-                    found.largest_step, found.step_where.c_str());
-}
-
 // The table of every present file, as CSV.
-Status write_table(const char *table, const SeriesLoop &loop, const Findings &found)
+Status write_table(const char *table, const SeriesLoop &loop, const Checker &checker)
 {
     std::string csv = "index,name,nodes,elements,inverted,degenerate,worst_quality,"
                       "worst_element,displacement_from_reference,"
-                      "displacement_from_previous\n";
+                      "displacement_from_previous,xmin,xmax,ymin,ymax\n";
     for (int n = 0; n <= FILE_INDEX_MAX; ++n)
         if (loop.state(n) == FileState::GOOD)
-            csv += found.rows[n];
+            csv += checker.row(n);
         else if (loop.state(n) == FileState::BROKEN)
-            csv += std::to_string(n) + "," + res_file_name(n) + ",,,,,,,,\n";
+            csv += std::to_string(n) + "," + res_file_name(n) + ",,,,,,,,,,,,\n";
     remove_stale_temporaries_of(table);
     return write_whole_file(table, csv.data(), csv.size());
 }
@@ -249,31 +210,32 @@ int main(int argc, char **argv)
 {
     SeriesTool tool({"rescheck", "checked"});
     const char *table = nullptr;
+    bool verbose = false;
     if (!tool.start(
             argc, argv,
-            {{"--table", Takes::PATH, [&](const char *v) { return (table = v) != nullptr; }}},
+            {path_option("--table", "a file name", &table), flag_option("--verbose", &verbose)},
             usage()))
         return tool.exit_status();
     tool.report().set_faults(stdout); // the broken files are the report
-    auto checker = std::make_unique<Checker>();
-    Findings &found = checker->found();
+    auto checker = std::make_unique<Checker>(tool.dir());
+    RunFindings &found = checker->found();
+    found.lines_printed = tool.following();
     tool.run([&](int n, const Mesh &mesh) {
-        checker->examine(n, mesh);
+        const FileFindings &f = checker->examine(n, mesh);
         tool.report().set_written(tool.report().written() + 1);
         if (tool.following()) {
             // Each file as it completes, with what it shows.
-            std::printf("%s: well formed, %d nodes, %d elements\n", res_file_name(n), mesh.np,
-                        mesh.nele);
-            for (const auto &line : found.lines)
+            std::printf("%s: well formed, %s, %s\n", res_file_name(n),
+                        counted(mesh.np, "node").c_str(), counted(mesh.nele, "element").c_str());
+            for (const auto &line : finding_lines(f))
                 std::printf("%s\n", line.c_str());
-            found.lines.clear();
             std::fflush(stdout);
         }
         return Status();
     });
     const SeriesLoop &loop = tool.loop();
-    print_report(loop, found, tool.report().written());
-    Status table_written = table ? write_table(table, loop, found) : Status();
+    print_report(loop, found, verbose);
+    Status table_written = table ? write_table(table, loop, *checker) : Status();
     if (!table_written.ok()) {
         std::fflush(stdout);
         std::fprintf(stderr, "rescheck: %s\n", table_written.message().c_str());

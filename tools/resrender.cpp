@@ -4,9 +4,9 @@
 // next one is drawn.
 #include "draw.h"
 #include "frame_writer.h"
-#include "health.h"
 #include "offscreen.h"
 #include "process_setup.h"
+#include "series_health.h"
 #include "series_tool.h"
 #include "shared_usage.h"
 
@@ -71,17 +71,17 @@ std::vector<Option> own_options(Options *o)
 {
     View *v = &o->view;
     return {
-        {"--png", Takes::PATH, [o](const char *s) { return (o->out.png_dir = s) != nullptr; }},
-        {"--gif", Takes::PATH, [o](const char *s) { return (o->out.gif_path = s) != nullptr; }},
-        {"--fps", Takes::NUMBER,
-         [o](const char *s) { return parse_int(s, 1, FPS_MAX, &o->out.fps); }},
-        {"--rot-x", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->rot_x); }},
-        {"--rot-y", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->rot_y); }},
-        {"--tx", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->tx); }},
-        {"--ty", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->ty); }},
-        {"--tz", Takes::NUMBER, [v](const char *s) { return parse_float(s, &v->tz); }},
-        {"--size", Takes::TEXT, [o](const char *s) { return parse_size(s, &o->w, &o->h); }},
-        {"--mark", Takes::NOTHING, [o](const char *) { return o->mark = true; }},
+        path_option("--png", "a folder", &o->out.png_dir),
+        path_option("--gif", "a file name", &o->out.gif_path),
+        int_option("--fps", 1, FPS_MAX, &o->out.fps),
+        float_option("--rot-x", &v->rot_x),
+        float_option("--rot-y", &v->rot_y),
+        float_option("--tx", &v->tx),
+        float_option("--ty", &v->ty),
+        float_option("--tz", &v->tz),
+        {"--size", Takes::TEXT, "a size WxH, each side from 1 to 4096",
+         [o](const char *s) { return parse_size(s, &o->w, &o->h); }},
+        flag_option("--mark", &o->mark),
     };
 }
 
@@ -103,8 +103,8 @@ const char *gl_error_name(GLenum e)
 class Renderer
 {
   public:
-    Renderer(const Options &opt, const OffscreenContext &ctx, FrameWriter *writer)
-        : opt_(opt), ctx_(ctx), writer_(writer)
+    Renderer(const Options &opt, const char *dir, const OffscreenContext &ctx, FrameWriter *writer)
+        : opt_(opt), ctx_(ctx), writer_(writer), health_(dir)
     {
     }
 
@@ -112,9 +112,9 @@ class Renderer
     Status render(int n, const Mesh &mesh)
     {
         if (opt_.mark) {
-            // Measured against the run's first file (or the last that started a new mesh).
-            measure_health(track_.get(), mesh, health_.get());
-            const Marks marks{health_->inverted, health_->area};
+            // Measured as the whole series measures it.
+            const Health &h = health_.measure(n, mesh);
+            const Marks marks{h.inverted, h.area};
             draw_mesh_frame(mesh, opt_.view, &arrays_, &marks);
         } else {
             draw_mesh_frame(mesh, opt_.view, &arrays_);
@@ -138,8 +138,7 @@ class Renderer
     const OffscreenContext &ctx_;
     FrameWriter *writer_;
     MeshArrays arrays_;
-    std::unique_ptr<HealthTrack> track_ = std::make_unique<HealthTrack>();
-    std::unique_ptr<Health> health_ = std::make_unique<Health>();
+    SeriesHealth health_;
 };
 
 // The elements of the range's first file, or MESH_CAPACITY when none can be read.
@@ -197,7 +196,7 @@ int main(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"resrender", "rendered", "frames/s"});
-    if (!tool.start(argc, argv, own_options(&opt), usage(), [&opt] {
+    if (!tool.start(argc, argv, own_options(&opt), usage(), [&opt](const char *) {
             return opt.out.png_dir || opt.out.gif_path
                        ? ""
                        : "nothing to write: give --png, --gif or both";
@@ -213,7 +212,7 @@ int main(int argc, char **argv)
         tool.report().note(s.message());
         return 1;
     }
-    Renderer renderer(opt, ctx, &writer);
+    Renderer renderer(opt, tool.dir(), ctx, &writer);
     tool.run([&](int n, const Mesh &mesh) {
         Status r = renderer.render(n, mesh);
         tool.report().set_written(writer.written());

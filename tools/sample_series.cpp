@@ -180,11 +180,9 @@ int main(int argc, char **argv)
     int last = FILE_INDEX_MAX;
     int fold_at = FILE_INDEX_MAX + 1;
     const std::vector<Option> opts = {
-        {"--max-size", Takes::NOTHING, [&](const char *) { return max_size = true; }},
-        {"--last", Takes::NUMBER,
-         [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &last); }},
-        {"--fold", Takes::NUMBER,
-         [&](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &fold_at); }},
+        flag_option("--max-size", &max_size),
+        int_option("--last", 0, FILE_INDEX_MAX, &last),
+        int_option("--fold", 0, FILE_INDEX_MAX, &fold_at),
     };
     CommandLine cl = read_command_line(argc, argv, opts);
     if (cl.help) {
@@ -192,7 +190,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (!cl.error.empty())
-        return usage_error(program, USAGE, cl.error);
+        return usage_error(program, cl.error);
     const char *dir = cl.dir ? cl.dir : ".";
     if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "%s: cannot make %s: %s\n", program, dir, std::strerror(errno));

@@ -21,26 +21,23 @@ SeriesTool::~SeriesTool()
 
 std::vector<Option> SeriesTool::shared_options()
 {
-    const auto seconds = [](const char *v, double *s) {
-        return parse_number(v, s) && *s > 0 && *s <= 1e6;
+    const auto seconds = [](const char *name, double *s) {
+        return Option{name, Takes::NUMBER, "a number of seconds above 0, at most 1000000",
+                      [s](const char *v) { return parse_number(v, s) && *s > 0 && *s <= 1e6; }};
     };
     return {
-        {"--first", Takes::NUMBER,
-         [this](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &range_.first); }},
-        {"--last", Takes::NUMBER,
-         [this](const char *v) { return parse_int(v, 0, FILE_INDEX_MAX, &range_.last); }},
-        {"--every", Takes::NUMBER,
-         [this](const char *v) { return parse_int(v, 1, FILE_INDEX_MAX + 1, &range_.every); }},
-        {"--follow", Takes::NOTHING, [this](const char *) { return follow_.on = true; }},
-        {"--poll", Takes::NUMBER,
-         [this, seconds](const char *v) { return seconds(v, &follow_.poll); }},
-        {"--idle", Takes::NUMBER,
-         [this, seconds](const char *v) { return seconds(v, &follow_.idle); }},
+        int_option("--first", 0, FILE_INDEX_MAX, &range_.first),
+        int_option("--last", 0, FILE_INDEX_MAX, &range_.last),
+        int_option("--every", 1, FILE_INDEX_MAX, &range_.every),
+        flag_option("--follow", &follow_.on),
+        seconds("--poll", &follow_.poll),
+        seconds("--idle", &follow_.idle),
     };
 }
 
 bool SeriesTool::start(int argc, char **argv, const std::vector<Option> &own,
-                       const std::string &usage, const std::function<std::string()> &check)
+                       const std::string &usage,
+                       const std::function<std::string(const char *dir)> &check)
 {
     std::vector<Option> opts = own;
     for (auto &o : shared_options())
@@ -53,11 +50,14 @@ bool SeriesTool::start(int argc, char **argv, const std::vector<Option> &own,
     }
     std::string error = cl.error;
     if (error.empty() && check)
-        error = check();
+        error = check(cl.dir);
     if (error.empty() && range_.first > range_.last)
-        error = "--first comes after --last";
+        error = "--first (" + std::to_string(range_.first) + ") comes after --last (" +
+                std::to_string(range_.last) + ")";
+    if (error.empty() && !follow_.on && (follow_.poll > 0 || follow_.idle > 0))
+        error = std::string(follow_.poll > 0 ? "--poll" : "--idle") + " applies only with --follow";
     if (!error.empty()) {
-        status_ = usage_error(info_.program, usage, error);
+        status_ = usage_error(info_.program, error);
         return false;
     }
     dir_ = cl.dir;

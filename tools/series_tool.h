@@ -31,12 +31,13 @@ class SeriesTool
 
     // Reads the command line by the program's own options and the shared ones (--first, --last,
     // --every, --follow, --poll, --idle), then check, which returns what is wrong with the options
-    // taken together ("" when nothing is). Then the range and the series folder are checked, the
-    // stop signals caught and the clock started. True to go on; otherwise the usage or the error
-    // has been printed and exit_status() says how to end: 0 after --help, 2 for a usage error, 1
-    // for a series folder that cannot be read.
+    // taken together, given the series folder ("" when nothing is). Then the range and the series
+    // folder are checked, the stop signals caught and the clock started. True to go on; otherwise
+    // the usage or the error has been printed and exit_status() says how to end: 0 after --help,
+    // 2 for a usage error (one line, and where to see the usage), 1 for a series folder that
+    // cannot be read.
     bool start(int argc, char **argv, const std::vector<Option> &own, const std::string &usage,
-               const std::function<std::string()> &check = {});
+               const std::function<std::string(const char *dir)> &check = {});
     int exit_status() const
     {
         return status_;

@@ -5,6 +5,7 @@
 
 #include <GL/glut.h>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace
@@ -85,6 +86,44 @@ TEST_F(Viewer, StartUpSequence)
     EXPECT_EQ(gl_calls, want);
     EXPECT_EQ(vs.list_id, 1u);
     EXPECT_EQ(vs.mesh.nele, 1);
+}
+
+// The viewer's own arguments: the usage and a folder that cannot be entered end it before any
+// window; a folder is read as if the viewer had been started there, and the X options and their
+// values still reach GLUT.
+TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
+{
+    const struct {
+        std::vector<const char *> args;
+        int status;
+        const char *out_start;
+        const char *err;
+    } ending[] = {
+        {{"--help"}, 0, "usage: resview [X OPTIONS] [DIR]\n", ""},
+        {{"-display", ":99", "-h"}, 0, "usage: resview", ""},
+        {{"no-such-dir"}, 1, "", "resview: cannot enter no-such-dir: No such file or directory\n"},
+    };
+    for (const auto &c : ending) {
+        Outcome o = run_child(dir.path, [&c] {
+            std::vector<char *> argv = {const_cast<char *>("resview")};
+            for (const char *a : c.args)
+                argv.push_back(const_cast<char *>(a));
+            argv.push_back(nullptr);
+            viewer_main((int)argv.size() - 1, argv.data());
+            std::printf("a window was opened");
+        });
+        EXPECT_EQ(o.status, c.status) << c.args.back();
+        EXPECT_EQ(o.out.rfind(c.out_start, 0), 0u) << c.args.back() << ": " << o.out;
+        EXPECT_EQ(o.err, c.err) << c.args.back();
+    }
+    std::filesystem::create_directory(dir.path + "/sub");
+    dir.write("sub/res0001.inp", TWO_TRIANGLES);
+    char *argv[] = {const_cast<char *>("resview"), const_cast<char *>("-geometry"),
+                    const_cast<char *>("400x400"), const_cast<char *>("sub"),
+                    const_cast<char *>("-iconic"), nullptr};
+    viewer_main(5, argv);
+    EXPECT_EQ(gl_calls.front(), "glutInit(4, resview)");
+    EXPECT_EQ(vs.mesh.nele, 2);
 }
 
 TEST_F(Viewer, FrameAndProjection)

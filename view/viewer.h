@@ -4,9 +4,16 @@
 
 #include "viewer_state.h"
 
-// Start-up: GLUT, the 300 x 300 window "Sample 6", callbacks, GL state, file 1, then the event
-// loop, which does not return. Ends the process with status 1 if file 1 cannot be loaded.
+// Start-up: the viewer's own arguments, GLUT, the 300 x 300 window "Sample 6", callbacks, GL
+// state, file 1, then the event loop, which does not return. Ends the process with status 1 if
+// file 1 cannot be loaded.
 int viewer_main(int argc, char **argv);
+
+// The viewer's own arguments, before GLUT sees them: -h or --help prints the usage and ends the
+// process with status 0; DIR, the first argument that is neither an X option nor its value, is
+// entered, as if the viewer had been started there, and taken out of argv. Ends the process with
+// status 1 when DIR cannot be entered.
+void take_own_arguments(int *argc, char **argv);
 
 // GLUT and the viewer's window: 300 x 300, titled "Sample 6", double-buffered with depth.
 void open_window(int *argc, char **argv);
