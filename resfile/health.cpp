@@ -3,6 +3,7 @@
 // the nearly collinear rest.
 #include "health.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -74,6 +75,28 @@ double orient2d(double ax, double ay, double bx, double by, double cx, double cy
     if (std::fabs(det) > bound)
         return det;
     return orient2d_exact(ax, ay, bx, by, cx, cy);
+}
+
+void Extent::add(const Mesh &m)
+{
+    for (int i = 0; i < m.np; ++i) {
+        xmin = any ? std::min(xmin, m.x[i]) : m.x[i];
+        xmax = any ? std::max(xmax, m.x[i]) : m.x[i];
+        ymin = any ? std::min(ymin, m.y[i]) : m.y[i];
+        ymax = any ? std::max(ymax, m.y[i]) : m.y[i];
+        any = true;
+    }
+}
+
+void Extent::add(const Extent &e)
+{
+    if (!e.any)
+        return;
+    xmin = any ? std::min(xmin, e.xmin) : e.xmin;
+    xmax = any ? std::max(xmax, e.xmax) : e.xmax;
+    ymin = any ? std::min(ymin, e.ymin) : e.ymin;
+    ymax = any ? std::max(ymax, e.ymax) : e.ymax;
+    any = true;
 }
 
 void element_centroid(const Mesh &m, int e, double *x, double *y)

@@ -53,5 +53,16 @@ struct Health {
 // against the majority of its elements, so that a fold already there is found too.
 void measure_health(const Reference &ref, int n, const Mesh &m, const Mesh *previous, Health *h);
 
+// Where a mesh lies: the box of its nodes, or of several meshes' nodes.
+struct Extent {
+    bool any = false; // a node has been added
+    double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+
+    // Widens the box to hold every node of m.
+    void add(const Mesh &m);
+    // Widens the box to hold e.
+    void add(const Extent &e);
+};
+
 // The centroid of element slot e.
 void element_centroid(const Mesh &m, int e, double *x, double *y);

@@ -13,8 +13,8 @@ namespace
 // "3 elements inverted (first: element 149 at (1.2, 1.9))", the place left out when at is empty.
 std::string kind_text(int count, const char *what, int first, const std::string &at)
 {
-    std::string s = counted(count, "element") + " " + what + " (first: element " +
-                    std::to_string(first + 1);
+    std::string s =
+        counted(count, "element") + " " + what + " (first: element " + std::to_string(first + 1);
     return s + (at.empty() ? "" : " at " + at) + ")";
 }
 
@@ -23,8 +23,7 @@ std::string elements_text(const FileFindings &f, bool with_places)
 {
     std::string s;
     if (f.ninverted > 0)
-        s = kind_text(f.ninverted, "inverted", f.first_inverted,
-                      with_places ? f.inverted_at : "");
+        s = kind_text(f.ninverted, "inverted", f.first_inverted, with_places ? f.inverted_at : "");
     if (f.ndegenerate > 0)
         s += (s.empty() ? "" : "; ") + kind_text(f.ndegenerate, "degenerate (zero area)",
                                                  f.first_degenerate,
@@ -40,8 +39,9 @@ bool same_elements(const FileFindings &a, const FileFindings &b)
 
 std::string new_mesh_line(const FileFindings &f)
 {
-    std::string s = std::string(res_file_name(f.n)) + ": a new mesh starts: " +
-                    counted(f.np, "node") + ", " + counted(f.nele, "element");
+    std::string s = std::string(res_file_name(f.n)) +
+                    ": a new mesh starts: " + counted(f.np, "node") + ", " +
+                    counted(f.nele, "element");
     if (f.reference != f.n)
         s += " (reference: " + std::string(res_file_name(f.reference)) + ")";
     return s;
@@ -92,8 +92,8 @@ std::vector<std::string> collapsed_lines(const std::vector<FileFindings> &files,
     for (std::size_t i = 0; i < files.size();) {
         const FileFindings &f = files[i];
         std::size_t j = i + 1;
-        while (!verbose && j < files.size() && !files[j].new_mesh &&
-               same_elements(files[j], f) && !broken_between(loop, files[j - 1].n, files[j].n))
+        while (!verbose && j < files.size() && !files[j].new_mesh && same_elements(files[j], f) &&
+               !broken_between(loop, files[j - 1].n, files[j].n))
             ++j;
         if (j == i + 1 || elements_text(f, false).empty()) {
             for (const auto &line : finding_lines(f))
@@ -163,9 +163,9 @@ void print_report(const SeriesLoop &loop, const RunFindings &found, bool verbose
                 counted(loop.present(), "file").c_str(), loop.present() - loop.broken(),
                 loop.broken(), counted(found.max_np, "node").c_str(),
                 counted(found.max_nele, "element").c_str());
-    if (found.any_extent)
-        std::printf("extent: x %.6g..%.6g, y %.6g..%.6g\n", found.xmin, found.xmax, found.ymin,
-                    found.ymax);
+    if (found.extent.any)
+        std::printf("extent: x %.6g..%.6g, y %.6g..%.6g\n", found.extent.xmin, found.extent.xmax,
+                    found.extent.ymin, found.extent.ymax);
     if (!found.files.empty())
         std::printf("reference: %s\n", res_file_name(found.files.front().reference));
     for (const auto &line : collapsed_lines(found.files, loop, verbose || found.lines_printed))
@@ -179,6 +179,6 @@ void print_report(const SeriesLoop &loop, const RunFindings &found, bool verbose
     if (!found.worst_where.empty())
         std::printf("worst quality: %.4g in %s\n", found.worst_quality, found.worst_where.c_str());
     if (!found.step_where.empty())
-        std::printf("largest displacement from one file to the next: %.4g %s\n",
-                    found.largest_step, found.step_where.c_str());
+        std::printf("largest displacement from one file to the next: %.4g %s\n", found.largest_step,
+                    found.step_where.c_str());
 }

@@ -35,8 +35,7 @@ struct RunFindings {
     std::string step_where;
     int max_np = 0;
     int max_nele = 0;
-    bool any_extent = false;
-    double xmin = 0, xmax = 0, ymin = 0, ymax = 0; // over every node of every file
+    Extent extent; // over every node of every file
 };
 
 // The lines that say what f shows: a new mesh, then its inverted and degenerate elements; none

@@ -29,6 +29,20 @@ bool parse_float(const char *s, float *v)
     return std::isfinite(*v);
 }
 
+std::string float_text(float v)
+{
+    char buf[32];
+    for (int precision = 1;; ++precision) {
+        auto end =
+            std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::general, precision).ptr;
+        *end = '\0';
+        float back = 0;
+        // Nine digits always read back; fewer often do.
+        if (precision >= 9 || (parse_float(buf, &back) && std::memcmp(&back, &v, sizeof v) == 0))
+            return buf;
+    }
+}
+
 int usage_error(const char *program, const std::string &what)
 {
     std::fprintf(stderr, "%s: %s\nsee %s --help\n", program, what.c_str(), program);

@@ -48,6 +48,9 @@ bool parse_number(const char *s, double *v);
 // A decimal number stored as the viewer stores the view: a finite single-precision float.
 bool parse_float(const char *s, float *v);
 
+// The shortest decimal text that parse_float reads back as v, bit for bit ("-14.9").
+std::string float_text(float v);
+
 // Prints "PROGRAM: what" and "see PROGRAM --help" on standard error; returns 2, the usage-error
 // status.
 int usage_error(const char *program, const std::string &what);

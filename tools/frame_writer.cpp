@@ -5,6 +5,8 @@
 #include "stop_signals.h"
 #include "temporaries.h"
 
+#include <cstdint>
+#include <cstring>
 #include <zlib.h>
 
 FrameWriter::FrameWriter(PictureOutputs out) : out_(out) {}
@@ -86,11 +88,33 @@ Status FrameWriter::keep_frame(int n, const PixelRows &pic)
     return Status();
 }
 
+namespace
+{
+
+// Whether every byte is zero: black, and nothing drawn. Eight bytes at a time.
+bool all_zero(const std::vector<unsigned char> &bytes)
+{
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + i, 8);
+        any |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        any |= bytes[i];
+    return any == 0;
+}
+
+} // namespace
+
 // Writes the frame in slot into every output; *png_written says whether its PNG file was.
 Status FrameWriter::write_frame(int slot, bool *png_written)
 {
     PixelRows pic = layout_;
     pic.data = frames_[slot].data();
+    if (all_zero(frames_[slot]))
+        blank_.push_back(index_[slot]);
     if (out_.png_dir) {
         std::string path = std::string(out_.png_dir) + "/" + output_name(index_[slot], ".png");
         std::size_t len = 0;

@@ -53,6 +53,12 @@ class FrameWriter
     {
         return gif_written_;
     }
+    // The files whose pictures came out black: nothing was drawn inside the picture. Read once
+    // closed.
+    const std::vector<int> &blank() const
+    {
+        return blank_;
+    }
 
   private:
     static constexpr int RING = 3;
@@ -76,6 +82,7 @@ class FrameWriter
     Status failure_;        // written by the writer thread alone, read once it has stopped
     bool failed_ = false;
     bool gif_written_ = false;
+    std::vector<int> blank_; // written by the writer thread alone
     std::mutex m_;
     std::condition_variable cv_;
     std::thread thread_;

@@ -77,8 +77,7 @@ class Checker
 
   private:
     void note_worst(int n, const Mesh &m, const Health &h);
-    void note_extent(const Mesh &m, double *box);
-    std::string table_row(int n, const Mesh &m, const Health &h, const double *box) const;
+    std::string table_row(int n, const Mesh &m, const Health &h, const Extent &box) const;
 
     SeriesHealth health_;
     RunFindings found_;
@@ -109,35 +108,13 @@ const FileFindings &Checker::examine(int n, const Mesh &m)
     }
     found_.max_np = m.np > found_.max_np ? m.np : found_.max_np;
     found_.max_nele = m.nele > found_.max_nele ? m.nele : found_.max_nele;
-    double box[4] = {0, 0, 0, 0};
-    note_extent(m, box);
+    Extent box;
+    box.add(m);
+    found_.extent.add(box);
     note_worst(n, m, h);
     rows_[(std::size_t)n] = table_row(n, m, h, box);
     found_.files.push_back(f);
     return found_.files.back();
-}
-
-// The file's extent into box (xmin, xmax, ymin, ymax), and into the run's.
-void Checker::note_extent(const Mesh &m, double *box)
-{
-    for (int i = 0; i < m.np; ++i) {
-        if (i == 0) {
-            box[0] = box[1] = m.x[0];
-            box[2] = box[3] = m.y[0];
-        }
-        box[0] = std::min(box[0], m.x[i]);
-        box[1] = std::max(box[1], m.x[i]);
-        box[2] = std::min(box[2], m.y[i]);
-        box[3] = std::max(box[3], m.y[i]);
-    }
-    if (m.np == 0)
-        return;
-    RunFindings &f = found_;
-    f.xmin = f.any_extent ? std::min(f.xmin, box[0]) : box[0];
-    f.xmax = f.any_extent ? std::max(f.xmax, box[1]) : box[1];
-    f.ymin = f.any_extent ? std::min(f.ymin, box[2]) : box[2];
-    f.ymax = f.any_extent ? std::max(f.ymax, box[3]) : box[3];
-    f.any_extent = true;
 }
 
 // The run's worst so far: its first inverted file, its worst element, its largest step.
@@ -171,7 +148,7 @@ void Checker::note_worst(int n, const Mesh &m, const Health &h)
 
 // index,name,nodes,elements,inverted,degenerate,worst_quality,worst_element,
 // displacement_from_reference,displacement_from_previous,xmin,xmax,ymin,ymax
-std::string Checker::table_row(int n, const Mesh &m, const Health &h, const double *box) const
+std::string Checker::table_row(int n, const Mesh &m, const Health &h, const Extent &box) const
 {
     char line[512];
     std::snprintf(line, sizeof line, "%d,%s,%d,%d,%d,%d,", n, res_file_name(n), m.np, m.nele,
@@ -184,8 +161,8 @@ std::string Checker::table_row(int n, const Mesh &m, const Health &h, const doub
     row += "," + number(h.disp_reference) + ",";
     if (h.far_previous >= 0)
         row += number(h.disp_previous);
-    for (int k = 0; k < 4; ++k)
-        row += "," + (m.np > 0 ? number(box[k]) : "");
+    for (double v : {box.xmin, box.xmax, box.ymin, box.ymax})
+        row += "," + (box.any ? number(v) : "");
     return row + "\n";
 }
 

@@ -3,6 +3,7 @@
 // path and draws with the viewer's own functions; a second thread encodes each picture while the
 // next one is drawn.
 #include "draw.h"
+#include "fit_view.h"
 #include "frame_writer.h"
 #include "offscreen.h"
 #include "process_setup.h"
@@ -11,7 +12,9 @@
 #include "shared_usage.h"
 
 #include <GL/gl.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -36,6 +39,9 @@ std::string usage()
            "  --rot-x DEG, --rot-y DEG, --tx X, --ty Y, --tz Z\n"
            "                 the view as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
            "  --size WxH     picture size, 1..4096 each (default 300x300)\n"
+           "  --fit          --tx, --ty and --tz chosen so that the range fills the picture; the "
+           "view\n"
+           "                 is printed as options for a later run\n"
            "  --mark         inverted elements filled and degenerate ones drawn in yellow\n"
            "  --follow       then go on rendering files of the range as they are written: each "
            "PNG as\n"
@@ -55,7 +61,9 @@ constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers sl
 struct Options {
     PictureOutputs out;
     View view;
-    int w = 300; // pixels
+    bool moved = false; // --tx, --ty or --tz given
+    bool fit = false;   // the translation chosen to fill the picture with the range
+    int w = 300;        // pixels
     int h = 300;
     bool mark = false; // yellow where the mesh goes wrong
 };
@@ -67,6 +75,14 @@ bool parse_size(const char *s, int *w, int *h)
            parse_int(x + 1, 1, SIZE_MAX_PX, h);
 }
 
+// opt, noting that the view was moved.
+Option moved(Option opt, Options *o)
+{
+    auto take = opt.take;
+    opt.take = [take, o](const char *s) { return take(s) && (o->moved = true); };
+    return opt;
+}
+
 std::vector<Option> own_options(Options *o)
 {
     View *v = &o->view;
@@ -76,13 +92,24 @@ std::vector<Option> own_options(Options *o)
         int_option("--fps", 1, FPS_MAX, &o->out.fps),
         float_option("--rot-x", &v->rot_x),
         float_option("--rot-y", &v->rot_y),
-        float_option("--tx", &v->tx),
-        float_option("--ty", &v->ty),
-        float_option("--tz", &v->tz),
+        moved(float_option("--tx", &v->tx), o),
+        moved(float_option("--ty", &v->ty), o),
+        moved(float_option("--tz", &v->tz), o),
         {"--size", Takes::TEXT, "a size WxH, each side from 1 to 4096",
          [o](const char *s) { return parse_size(s, &o->w, &o->h); }},
         flag_option("--mark", &o->mark),
+        flag_option("--fit", &o->fit),
     };
+}
+
+// What is wrong with the options taken together.
+std::string check_options(const Options &o)
+{
+    if (!o.out.png_dir && !o.out.gif_path)
+        return "nothing to write: give --png, --gif or both";
+    if (o.fit && o.moved)
+        return "--fit chooses --tx, --ty and --tz itself: give either --fit or them";
+    return "";
 }
 
 // The name of an OpenGL error code.
@@ -111,6 +138,8 @@ class Renderer
     // Draws file n and reads its picture back into the next free frame.
     Status render(int n, const Mesh &mesh)
     {
+        extents_[(std::size_t)n] = Extent{};
+        extents_[(std::size_t)n].add(mesh);
         if (opt_.mark) {
             // Measured as the whole series measures it.
             const Health &h = health_.measure(n, mesh);
@@ -133,12 +162,19 @@ class Renderer
         return Status();
     }
 
+    // Where file n's mesh lay, as last drawn.
+    const Extent &extent(int n) const
+    {
+        return extents_[(std::size_t)n];
+    }
+
   private:
     const Options &opt_;
     const OffscreenContext &ctx_;
     FrameWriter *writer_;
     MeshArrays arrays_;
     SeriesHealth health_;
+    std::vector<Extent> extents_ = std::vector<Extent>(FILE_INDEX_MAX + 1);
 };
 
 // The elements of the range's first file, or MESH_CAPACITY when none can be read.
@@ -190,18 +226,50 @@ std::string where(const Options &opt, const SeriesTool &tool, const FrameWriter 
     return w;
 }
 
+// Says, once a run, which files drew nothing inside the picture, and why.
+void report_blank(std::vector<int> blank, const Renderer &renderer, RunReport *report)
+{
+    std::sort(blank.begin(), blank.end());
+    blank.erase(std::unique(blank.begin(), blank.end()), blank.end());
+    if (blank.empty())
+        return;
+    const int n = blank.front();
+    const Extent &e = renderer.extent(n);
+    std::string files = res_file_name(n);
+    if (blank.size() > 1)
+        files += " and " + std::to_string(blank.size() - 1) + " more file" +
+                 (blank.size() > 2 ? "s" : "");
+    char why[256];
+    if (!e.any)
+        std::snprintf(why, sizeof why, "the mesh has no nodes");
+    else
+        std::snprintf(why, sizeof why,
+                      "the mesh (x %.6g..%.6g, y %.6g..%.6g%s) lies outside the picture; try --fit",
+                      e.xmin, e.xmax, e.ymin, e.ymax,
+                      blank.size() > 1 ? (std::string(" in ") + res_file_name(n)).c_str() : "");
+    report->fault(files + ": " + why);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"resrender", "rendered", "frames/s"});
-    if (!tool.start(argc, argv, own_options(&opt), usage(), [&opt](const char *) {
-            return opt.out.png_dir || opt.out.gif_path
-                       ? ""
-                       : "nothing to write: give --png, --gif or both";
-        }))
+    if (!tool.start(argc, argv, own_options(&opt), usage(),
+                    [&opt](const char *) { return check_options(opt); }))
         return tool.exit_status();
+    if (opt.fit) {
+        Status f = fit_view(range_extent(tool.dir(), tool.loop().range()), &opt.view);
+        if (!f.ok()) {
+            tool.report().note(f.message());
+            return 1;
+        }
+        // As options a later run takes, to draw the same pictures.
+        std::printf("view: --tx %s --ty %s --tz %s\n", float_text(opt.view.tx).c_str(),
+                    float_text(opt.view.ty).c_str(), float_text(opt.view.tz).c_str());
+        std::fflush(stdout);
+    }
     keep_heap_between_frames();
     choose_rasteriser_threads(first_mesh_elements(tool.loop()));
     opt.out.keep_frames = tool.following();
@@ -224,5 +292,6 @@ int main(int argc, char **argv)
         tool.fail(writer.commit_gif());
     int written = opt.out.png_dir || writer.gif_written() ? writer.written() : 0;
     tool.report().set_written(written);
+    report_blank(writer.blank(), renderer, &tool.report());
     return tool.finish(where(opt, tool, writer, written));
 }

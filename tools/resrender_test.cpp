@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -130,6 +131,9 @@ TEST(Resrender, StatusesAndWhatIsWritten)
          2,
          "resrender: --first (5) comes after --last (4)\n"},
         {{"--png", "p", "--poll", "2"}, 2, "resrender: --poll applies only with --follow\n"},
+        {{"--png", "p", "--fit", "--tz=-30"},
+         2,
+         "resrender: --fit chooses --tx, --ty and --tz itself: give either --fit or them\n"},
         {{"--png", "p", "a", "b"}, 2, "resrender: more than one directory given: b\n"},
     };
     for (const auto &c : cases) {
@@ -342,6 +346,60 @@ TEST(Resrender, FramebufferAndPbufferGiveTheSamePixels)
                 << view[1] << " " << view.back() << ", file " << n << ": " << differ;
         }
     }
+}
+
+// A mesh in millimetres where the view expects metres: its pictures come out black, and a line
+// says so and why. --fit fills the picture with it and prints the view, with which a later run
+// draws the same pictures byte for byte.
+TEST(Resrender, AMeshOutsideThePictureIsNamedAndFit)
+{
+    TempDir dir;
+    const auto scaled = [](double k, double dx) {
+        std::string s = "4 2\n1 1 2 3\n2 1 3 4\n";
+        const double xy[4][2] = {{-4, -2}, {4, -2}, {4, 2}, {-4, 2}};
+        for (int i = 0; i < 4; ++i)
+            s += std::to_string(i + 1) + " " + std::to_string(xy[i][0] * k + dx) + " " +
+                 std::to_string(xy[i][1] * k) + "\n";
+        return s;
+    };
+    dir.write("res0000.inp", scaled(20, 230));
+    dir.write("res0001.inp", scaled(25, 230));
+    Outcome o = resrender(dir, {"--png", "p"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err.rfind("res0000.inp and 1 more file: the mesh (x 150..310, y -40..40 in "
+                          "res0000.inp) lies outside the picture; try --fit\n",
+                          0),
+              0u)
+        << o.err;
+    EXPECT_EQ(read_png(dir.path + "/p/res0000.png").px, std::vector<uint32_t>(300 * 300, 0));
+
+    o = resrender(dir, {"--fit", "--png", "fit"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(o.out.rfind("view: --tx ", 0), 0u) << o.out;
+    EXPECT_EQ(o.err.find("outside the picture"), std::string::npos) << o.err;
+    // The larger mesh, 250 by 100 around x = 230, fills the width but for the margins.
+    Image png = read_png(dir.path + "/fit/res0001.png");
+    int left = png.w, right = -1;
+    for (int y = 0; y < png.h; ++y)
+        for (int x = 0; x < png.w; ++x)
+            if (png.at(x, y) != 0) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    EXPECT_GE(left, 3);
+    EXPECT_LE(left, 12);
+    EXPECT_GE(right, 287);
+    EXPECT_LE(right, 296);
+
+    std::vector<std::string> again = {"--png", "again"};
+    std::istringstream view(o.out.substr(6));
+    for (std::string word; view >> word;)
+        again.push_back(word);
+    o = resrender(dir, again);
+    EXPECT_EQ(o.status, 0) << o.err;
+    for (const char *name : {"res0000.png", "res0001.png"})
+        EXPECT_EQ(contents(dir.path + "/fit/" + name), contents(dir.path + "/again/" + name))
+            << name;
 }
 
 } // namespace
