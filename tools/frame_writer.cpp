@@ -148,7 +148,10 @@ void FrameWriter::write_frames()
         Status s = write_frame(slot, &png_written);
         lock.lock();
         ++consumed_;
-        written_ += png_written || (s.ok() && !out_.png_dir);
+        // Each file counts once, however often a follow rewrites its picture.
+        std::vector<bool>::reference done = pictured_[(std::size_t)index_[slot]];
+        written_ += !done && (png_written || (s.ok() && !out_.png_dir));
+        done = done || png_written || (s.ok() && !out_.png_dir);
         failed_ = !s.ok();
         failure_ = s;
         cv_.notify_all();

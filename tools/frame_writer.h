@@ -5,6 +5,7 @@
 
 #include "gif_file.h"
 #include "pixels.h"
+#include "res_file.h"
 #include "status.h"
 #include "whole_file.h"
 
@@ -40,7 +41,8 @@ class FrameWriter
     Status claim(unsigned char **frame);
     // The frame just claimed holds file n's picture: it goes to the outputs.
     void hand_over(int n);
-    // Pictures in files so far: PNG files, or the GIF's frames when there are no PNG files.
+    // Files whose pictures went out so far: into PNG files, or into the GIF when there are no PNG
+    // files. A file pictured again counts once.
     int written();
 
     // Waits until every frame handed over is written and stops the thread. The error is the first
@@ -77,7 +79,8 @@ class FrameWriter
     int index_[RING] = {};                           // the result index of each frame
     long produced_ = 0;                              // frames handed over
     long consumed_ = 0;                              // frames the writer is done with
-    int written_ = 0;
+    int written_ = 0;                                // files with a picture written
+    std::vector<bool> pictured_ = std::vector<bool>(FILE_INDEX_MAX + 1); // by index
     bool finished_ = false; // no more frames will come
     Status failure_;        // written by the writer thread alone, read once it has stopped
     bool failed_ = false;
