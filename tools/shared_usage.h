@@ -89,7 +89,18 @@ for a name like that. A number may be negative
 .B \-h
 and
 .B \-\-help
-print the usage on standard output and exit with status 0. A usage error prints
-.IB program : " what"
-and the usage on standard error and exits with status 2.
+print the usage on standard output and exit with status 0. A usage error prints two lines on
+standard error, what was wrong and what would be right, and where to see the usage:
+.PP
+.nf
+resrender: \-\-every takes a whole number from 1 to 1010, not "0"
+see resrender \-\-help
+.fi
+.PP
+and the program exits with status 2.
+.B \-\-poll
+and
+.B \-\-idle
+are usage errors without
+.BR \-\-follow .
 )";
