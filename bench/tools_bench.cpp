@@ -1,14 +1,16 @@
 // The programs beside the viewer on whole series, each the real program timed from start to end
 // (median of three interleaved runs): resrender on the 1011-file sample series to PNG, to GIF and
 // to both, and on max-size meshes; res2vtk on 1011 max-size files in both encodings; rescheck,
-// and the health check in-process against reading alone.
+// and what finding each file's reference costs it; the health check in-process against reading
+// alone.
 #include "bench_support.h"
 #include "child.h"
-#include "health.h"
-#include "res_file.h"
+#include "series_health.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +45,16 @@ int main()
             return 1;
         }
     }
+    // The last eleven max-size files alone; and the max-size series whose mesh changes at file
+    // 505 to the sample's.
+    const std::string tail = dir.path + "/tail", change = dir.path + "/change";
+    std::filesystem::create_directories(tail);
+    std::filesystem::copy(max, change);
+    for (int n = 1000; n <= FILE_INDEX_MAX; ++n)
+        std::filesystem::copy_file(max + "/" + res_file_name(n), tail + "/" + res_file_name(n));
+    for (int n = 505; n <= FILE_INDEX_MAX; ++n)
+        std::filesystem::copy_file(sample + "/" + res_file_name(n), change + "/" + res_file_name(n),
+                                   std::filesystem::copy_options::overwrite_existing);
     const double files = FILE_INDEX_MAX + 1;
     const struct {
         const char *what;
@@ -62,6 +74,16 @@ int main()
         {"res2vtk, 1011 max-size files, binary (goal: 2 s)", {RES2VTK_EXE, max}, 0},
         {"res2vtk, 1011 max-size files, --ascii", {RES2VTK_EXE, "--ascii", max}, 0},
         {"rescheck, 1011 max-size files", {RESCHECK_EXE, max}, 0},
+        {"rescheck --first 1000, max-size: 11 files and their reference",
+         {RESCHECK_EXE, "--first", "1000", max},
+         0},
+        {"rescheck --first 1000, the same 11 files alone",
+         {RESCHECK_EXE, "--first", "1000", tail},
+         0},
+        {"rescheck --every 10, max-size, one mesh", {RESCHECK_EXE, "--every", "10", max}, 0},
+        {"rescheck --every 10, the mesh new at 505: a pass over 0..509",
+         {RESCHECK_EXE, "--every", "10", change},
+         0},
     };
     // The three rounds interleaved, so that a slow spell of a shared machine falls on all alike.
     constexpr int NRUNS = sizeof runs / sizeof runs[0];
@@ -85,19 +107,17 @@ int main()
 
     // Reading the 1011 max-size files, and reading them with the health check, in this process:
     // rounds interleaved, the median of each.
-    static Mesh mesh;
-    static HealthTrack track;
-    static Health health;
+    auto mesh = std::make_unique<Mesh>();
     std::vector<double> read_s, check_s;
     for (int round = 0; round < 5; ++round) {
         for (bool check : {false, true}) {
-            track = HealthTrack{};
+            SeriesHealth health(max.c_str());
             double t0 = now_ms();
             for (int n = 0; n <= FILE_INDEX_MAX; ++n) {
-                if (load_res(max.c_str(), n, &mesh).status != LoadStatus::LOADED)
+                if (load_res(max.c_str(), n, mesh.get()).status != LoadStatus::LOADED)
                     return 1;
                 if (check)
-                    measure_health(&track, mesh, &health);
+                    health.measure(n, *mesh);
             }
             (check ? check_s : read_s).push_back((now_ms() - t0) / 1e3);
         }

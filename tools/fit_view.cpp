@@ -59,8 +59,9 @@ Status fit_view(const Extent &e, View *v)
     for (const auto &c : corner)
         deepest = std::max(deepest, -(tz + c[2]));
     if (deepest >= FAR_PLANE)
-        return Status::error("--fit cannot show the mesh whole: it is too large for the view's depth "
-                             "(the far plane lies 10000 units from the eye)");
+        return Status::error(
+            "--fit cannot show the mesh whole: it is too large for the view's depth "
+            "(the far plane lies 10000 units from the eye)");
     v->tx = (float)tx;
     v->ty = (float)ty;
     v->tz = (float)tz;

@@ -81,8 +81,8 @@ class FrameWriter
     long consumed_ = 0;                              // frames the writer is done with
     int written_ = 0;                                // files with a picture written
     std::vector<bool> pictured_ = std::vector<bool>(FILE_INDEX_MAX + 1); // by index
-    bool finished_ = false; // no more frames will come
-    Status failure_;        // written by the writer thread alone, read once it has stopped
+    bool finished_ = false;                                              // no more frames will come
+    Status failure_; // written by the writer thread alone, read once it has stopped
     bool failed_ = false;
     bool gif_written_ = false;
     std::vector<int> blank_; // written by the writer thread alone

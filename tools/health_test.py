@@ -97,6 +97,24 @@ class Health(unittest.TestCase):
         # The element named in file 40's line is the inverted one of the table's worst.
         self.assertIn("element %s at (" % rows[40]["worst_element"], folds[0])
 
+    def test_res2vtk_fields_whatever_the_range(self):
+        """A file's fields are the same whether the whole series is converted or a part."""
+        series = os.path.join(self.dir, "fold")
+        subprocess.run([SAMPLE, "--fold", "25", "--last", "40", series], check=True, timeout=60)
+        fields = {}
+        for name, args in (("whole", []), ("part", ["--first", "30", "--every", "3"])):
+            r = subprocess.run([RES2VTK, *args, "-o", name + ".pvd", series], cwd=self.dir,
+                               capture_output=True, text=True, timeout=60)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            for n in range(30, 41, 3):
+                m = meshio.read(os.path.join(self.dir, name, "res0%03d.vtu" % n))
+                fields.setdefault(n, []).append(
+                    (m.cell_data["inverted"][0].tolist(), m.cell_data["quality"][0].tolist(),
+                     m.point_data["displacement"].tolist()))
+        for n, (whole, part) in fields.items():
+            self.assertEqual(sum(whole[0]), 3, "file %d" % n)
+            self.assertEqual(whole, part, "file %d" % n)
+
     def test_res2vtk_fields_read_back(self):
         square = lambda x5, y5: ([(0, 0), (2, 0), (2, 2), (0, 2), (x5, y5)],
                                  [(1, 2, 5), (2, 3, 5), (3, 4, 5), (1, 4, 5)])

@@ -306,6 +306,24 @@ TEST(Resrender, MarksFillInvertedAndDrawDegenerateElements)
         EXPECT_EQ(red_upright, 70) << "mark " << mark;
         EXPECT_GE(red_lower, 69) << "mark " << mark;
     }
+
+    // A folding series: the marks of a file are the same whatever part of the series is drawn.
+    ASSERT_EQ(
+        run_program({SAMPLE_SERIES_EXE, "--fold", "25", "--last", "33", "f"}, dir.path).status, 0);
+    for (const auto &range : {std::vector<std::string>{}, {"--first", "31"}, {"--every", "11"}}) {
+        std::vector<std::string> args = {"--mark", "--png", "m", "f"};
+        args.insert(args.begin(), range.begin(), range.end());
+        ASSERT_EQ(resrender(dir, args).status, 0);
+        const std::string shown = range.empty() ? "the whole series" : range[0];
+        Image img = read_png(dir.path + "/m/res0033.png");
+        EXPECT_GT(std::count(img.px.begin(), img.px.end(), YELLOW), 100) << shown;
+        if (range.empty())
+            std::filesystem::rename(dir.path + "/m", dir.path + "/whole");
+        else
+            EXPECT_EQ(contents(dir.path + "/m/res0033.png"),
+                      contents(dir.path + "/whole/res0033.png"))
+                << shown;
+    }
 }
 
 // Frames are drawn into a framebuffer object with the origin moved to the upper left; where
