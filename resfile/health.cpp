@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 namespace
 {
@@ -192,11 +192,13 @@ void make_reference(int n, const Mesh &m, Reference *ref)
 {
     ref->index = n;
     ref->mesh = m;
-    auto area = std::make_unique<double[]>((std::size_t)MESH_CAPACITY);
-    ref->majority = measure_areas(m, area.get());
+    std::vector<double> area((std::size_t)MESH_CAPACITY);
+    ref->majority = measure_areas(m, area.data());
     // An element without area in the reference is expected to turn with the majority.
-    for (int e = 0; e < m.nele; ++e)
-        ref->expected[e] = area[e] > 0 ? 1 : area[e] < 0 ? -1 : ref->majority;
+    for (int e = 0; e < m.nele; ++e) {
+        const double a = area[(std::size_t)e];
+        ref->expected[e] = a > 0 ? 1 : a < 0 ? -1 : ref->majority;
+    }
 }
 
 void measure_health(const Reference &ref, int n, const Mesh &m, const Mesh *previous, Health *h)

@@ -1,7 +1,9 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -31,14 +33,18 @@ bool parse_float(const char *s, float *v)
 
 std::string float_text(float v)
 {
+    std::uint32_t want = 0, got = 0;
+    std::memcpy(&want, &v, sizeof v);
     char buf[32];
     for (int precision = 1;; ++precision) {
-        auto end =
+        char *end =
             std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::general, precision).ptr;
         *end = '\0';
         float back = 0;
+        bool read = parse_float(buf, &back);
+        std::memcpy(&got, &back, sizeof back);
         // Nine digits always read back; fewer often do.
-        if (precision >= 9 || (parse_float(buf, &back) && std::memcmp(&back, &v, sizeof v) == 0))
+        if (precision >= 9 || (read && got == want))
             return buf;
     }
 }
@@ -87,6 +93,40 @@ CommandLine refuse(std::string error)
     return c;
 }
 
+// How many letters must be put in, left out or changed to turn a into b.
+std::size_t edit_distance(const std::string &a, const std::string &b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "unknown option --evry; did you mean --every?", the option nearest the name if one is near.
+std::string unknown(const std::vector<Option> &opts, const std::string &name)
+{
+    const Option *nearest = nullptr;
+    std::size_t best = 3; // a typing slip changes a letter or two
+    for (const auto &o : opts) {
+        std::size_t d = edit_distance(name, o.name);
+        if (d < best) {
+            best = d;
+            nearest = &o;
+        }
+    }
+    return "unknown option " + name +
+           (nearest ? std::string("; did you mean ") + nearest->name + "?" : "");
+}
+
 const Option *find_option(const std::vector<Option> &opts, const std::string &name)
 {
     for (const auto &o : opts)
@@ -107,7 +147,7 @@ std::string take_option(int argc, char **argv, int *i, const std::vector<Option>
     }
     const Option *opt = find_option(opts, name);
     if (!opt)
-        return "unknown option " + name;
+        return unknown(opts, name);
     if (opt->takes == Takes::NOTHING) {
         if (value)
             return name + " takes no value";

@@ -77,7 +77,7 @@ class Checker
 
   private:
     void note_worst(int n, const Mesh &m, const Health &h);
-    std::string table_row(int n, const Mesh &m, const Health &h, const Extent &box) const;
+    static std::string table_row(int n, const Mesh &m, const Health &h, const Extent &box);
 
     SeriesHealth health_;
     RunFindings found_;
@@ -148,7 +148,7 @@ void Checker::note_worst(int n, const Mesh &m, const Health &h)
 
 // index,name,nodes,elements,inverted,degenerate,worst_quality,worst_element,
 // displacement_from_reference,displacement_from_previous,xmin,xmax,ymin,ymax
-std::string Checker::table_row(int n, const Mesh &m, const Health &h, const Extent &box) const
+std::string Checker::table_row(int n, const Mesh &m, const Health &h, const Extent &box)
 {
     char line[512];
     std::snprintf(line, sizeof line, "%d,%s,%d,%d,%d,%d,", n, res_file_name(n), m.np, m.nele,

@@ -66,6 +66,8 @@ TEST(CommandLine, OneRuleForEveryProgram)
         {{"d", "-h", "--frobnicate"}, 0, "", nullptr, -1, 0, ""},
         {{"--help"}, 0, "", nullptr, -1, 0, ""},
         {{"--frobnicate"}, 2, "unknown option --frobnicate", nullptr, -1, 0, ""},
+        {{"--frist", "3"}, 2, "unknown option --frist; did you mean --first?", nullptr, -1, 0, ""},
+        {{"-tx=1"}, 2, "unknown option -tx; did you mean --tx?", nullptr, -1, 0, ""},
         {{"--first"},
          2,
          "--first takes a whole number from 0 to 1010, and none was given",
