@@ -78,6 +78,23 @@ Option path_option(const char *name, const char *what, const char **v)
     return {name, Takes::PATH, what, [v](const char *s) { return (*v = s) != nullptr; }};
 }
 
+Option size_option(const char *name, int max, int *w, int *h)
+{
+    return {name, Takes::TEXT, "a size WxH, each side from 1 to " + std::to_string(max),
+            [max, w, h](const char *s) {
+                const char *x = std::strchr(s, 'x');
+                return x && parse_int(std::string(s, x).c_str(), 1, max, w) &&
+                       parse_int(x + 1, 1, max, h);
+            }};
+}
+
+Option noted(Option opt, bool *given)
+{
+    auto take = opt.take;
+    opt.take = [take, given](const char *s) { return take(s) && (*given = true); };
+    return opt;
+}
+
 namespace
 {
 

@@ -28,6 +28,10 @@ Option int_option(const char *name, int lo, int hi, int *v);
 Option float_option(const char *name, float *v);
 // A name (what says of what: "a folder", "a file name") into *v.
 Option path_option(const char *name, const char *what, const char **v);
+// A size WxH, each side from 1 to max, into *w and *h.
+Option size_option(const char *name, int max, int *w, int *h);
+// opt, which also sets *given when it takes a value.
+Option noted(Option opt, bool *given);
 
 // How a command line was read.
 struct CommandLine {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 namespace
@@ -66,4 +67,36 @@ Status fit_view(const Extent &e, View *v)
     v->ty = (float)ty;
     v->tz = (float)tz;
     return Status();
+}
+
+std::vector<Option> view_options(ViewChoice *c)
+{
+    View *v = &c->view;
+    return {
+        float_option("--rot-x", &v->rot_x),
+        float_option("--rot-y", &v->rot_y),
+        noted(float_option("--tx", &v->tx), &c->moved),
+        noted(float_option("--ty", &v->ty), &c->moved),
+        noted(float_option("--tz", &v->tz), &c->moved),
+        flag_option("--fit", &c->fit),
+    };
+}
+
+std::string view_conflict(const ViewChoice &c)
+{
+    return c.fit && c.moved ? "--fit chooses --tx, --ty and --tz itself: give either --fit or them"
+                            : "";
+}
+
+Status apply_fit(const char *dir, const Range &range, ViewChoice *c)
+{
+    if (!c->fit)
+        return Status();
+    Status s = fit_view(range_extent(dir, range), &c->view);
+    if (s.ok()) {
+        std::printf("view: --tx %s --ty %s --tz %s\n", float_text(c->view.tx).c_str(),
+                    float_text(c->view.ty).c_str(), float_text(c->view.tz).c_str());
+        std::fflush(stdout);
+    }
+    return s;
 }

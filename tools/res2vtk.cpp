@@ -6,6 +6,7 @@
 // is stopped leaves the earlier output as it was.
 #include "pvd_collection.h"
 #include "series_health.h"
+#include "series_time.h"
 #include "series_tool.h"
 #include "shared_usage.h"
 #include "vtu_file.h"
@@ -49,57 +50,9 @@ std::string usage()
 
 struct Options {
     CollectionPaths paths;
-    std::string dt_digits = "1"; // the time step as written: digits x 10^dt_exp seconds
-    long dt_exp = 0;
+    TimeStep dt;
     bool ascii = false;
 };
-
-// Splits a decimal that parse_number accepted into its digits and decimal exponent, so that file
-// n's time can be formed exactly before it is rounded once.
-bool take_dt(const char *s, Options *o)
-{
-    double dt = 0;
-    if (!parse_number(s, &dt) || dt <= 0 || !(dt * FILE_INDEX_MAX < 1e308))
-        return false;
-    std::string digits;
-    long frac = 0;
-    const char *p = s + (*s == '+');
-    for (bool point = false; *p && *p != 'e' && *p != 'E'; ++p) {
-        if (*p == '.') {
-            point = true;
-        } else {
-            digits += *p;
-            frac += point;
-        }
-    }
-    long exp = 0;
-    if (*p && std::from_chars(p + 1 + (p[1] == '+'), p + std::strlen(p), exp).ec != std::errc())
-        return false;
-    o->dt_digits = digits;
-    o->dt_exp = exp - frac;
-    return true;
-}
-
-// The time of file n, n x dt, as the shortest text that reads back as the double nearest it.
-std::string time_of(const Options &o, int n)
-{
-    // The digits times n, exactly, then rounded once by from_chars.
-    std::string product(o.dt_digits.size() + 5, '0');
-    unsigned carry = 0;
-    std::size_t k = product.size();
-    for (std::size_t i = o.dt_digits.size(); i-- > 0;) {
-        unsigned d = (unsigned)(o.dt_digits[i] - '0') * (unsigned)n + carry;
-        product[--k] = (char)('0' + d % 10);
-        carry = d / 10;
-    }
-    for (; carry > 0; carry /= 10)
-        product[--k] = (char)('0' + carry % 10);
-    product += "e" + std::to_string(o.dt_exp);
-    double t = 0;
-    std::from_chars(product.data(), product.data() + product.size(), t);
-    char out[32];
-    return std::string(out, std::to_chars(out, out + sizeof out, t).ptr);
-}
 
 std::vector<Option> own_options(Options *o)
 {
@@ -114,8 +67,7 @@ std::vector<Option> own_options(Options *o)
              o->paths.folder = pvd.substr(0, n - 4);
              return true;
          }},
-        {"--dt", Takes::NUMBER, "a number of seconds above 0",
-         [o](const char *v) { return take_dt(v, o); }},
+        dt_option(&o->dt),
         flag_option("--ascii", &o->ascii),
     };
 }
@@ -182,7 +134,7 @@ int main(int argc, char **argv)
     tool.run(
         [&](int n, const Mesh &mesh) {
             const Health &h = health.measure(n, mesh);
-            const std::string time = time_of(opt, n);
+            const std::string time = opt.dt.time_of(n);
             writer.text(mesh, h, time, opt.ascii, &vtu);
             Status st = out.stage(n, time, vtu, !at_once);
             if (!st.ok())

@@ -60,46 +60,24 @@ constexpr int FPS_MAX = 50;       // GIF delays are whole hundredths; viewers sl
 
 struct Options {
     PictureOutputs out;
-    View view;
-    bool moved = false; // --tx, --ty or --tz given
-    bool fit = false;   // the translation chosen to fill the picture with the range
-    int w = 300;        // pixels
+    ViewChoice view;
+    int w = 300; // pixels
     int h = 300;
     bool mark = false; // yellow where the mesh goes wrong
 };
 
-bool parse_size(const char *s, int *w, int *h)
-{
-    const char *x = std::strchr(s, 'x');
-    return x && parse_int(std::string(s, x).c_str(), 1, SIZE_MAX_PX, w) &&
-           parse_int(x + 1, 1, SIZE_MAX_PX, h);
-}
-
-// opt, noting that the view was moved.
-Option moved(Option opt, Options *o)
-{
-    auto take = opt.take;
-    opt.take = [take, o](const char *s) { return take(s) && (o->moved = true); };
-    return opt;
-}
-
 std::vector<Option> own_options(Options *o)
 {
-    View *v = &o->view;
-    return {
+    std::vector<Option> opts = {
         path_option("--png", "a folder", &o->out.png_dir),
         path_option("--gif", "a file name", &o->out.gif_path),
         int_option("--fps", 1, FPS_MAX, &o->out.fps),
-        float_option("--rot-x", &v->rot_x),
-        float_option("--rot-y", &v->rot_y),
-        moved(float_option("--tx", &v->tx), o),
-        moved(float_option("--ty", &v->ty), o),
-        moved(float_option("--tz", &v->tz), o),
-        {"--size", Takes::TEXT, "a size WxH, each side from 1 to 4096",
-         [o](const char *s) { return parse_size(s, &o->w, &o->h); }},
+        size_option("--size", SIZE_MAX_PX, &o->w, &o->h),
         flag_option("--mark", &o->mark),
-        flag_option("--fit", &o->fit),
     };
+    for (auto &v : view_options(&o->view))
+        opts.push_back(v);
+    return opts;
 }
 
 // What is wrong with the options taken together.
@@ -107,9 +85,7 @@ std::string check_options(const Options &o)
 {
     if (!o.out.png_dir && !o.out.gif_path)
         return "nothing to write: give --png, --gif or both";
-    if (o.fit && o.moved)
-        return "--fit chooses --tx, --ty and --tz itself: give either --fit or them";
-    return "";
+    return view_conflict(o.view);
 }
 
 // The name of an OpenGL error code.
@@ -144,9 +120,9 @@ class Renderer
             // Measured as the whole series measures it.
             const Health &h = health_.measure(n, mesh);
             const Marks marks{h.inverted, h.area};
-            draw_mesh_frame(mesh, opt_.view, &arrays_, &marks);
+            draw_mesh_frame(mesh, opt_.view.view, &arrays_, &marks);
         } else {
-            draw_mesh_frame(mesh, opt_.view, &arrays_);
+            draw_mesh_frame(mesh, opt_.view.view, &arrays_);
         }
         unsigned char *frame = nullptr;
         Status s = writer_->claim(&frame);
@@ -259,16 +235,10 @@ int main(int argc, char **argv)
     if (!tool.start(argc, argv, own_options(&opt), usage(),
                     [&opt](const char *) { return check_options(opt); }))
         return tool.exit_status();
-    if (opt.fit) {
-        Status f = fit_view(range_extent(tool.dir(), tool.loop().range()), &opt.view);
-        if (!f.ok()) {
-            tool.report().note(f.message());
-            return 1;
-        }
-        // As options a later run takes, to draw the same pictures.
-        std::printf("view: --tx %s --ty %s --tz %s\n", float_text(opt.view.tx).c_str(),
-                    float_text(opt.view.ty).c_str(), float_text(opt.view.tz).c_str());
-        std::fflush(stdout);
+    Status fit = apply_fit(tool.dir(), tool.loop().range(), &opt.view);
+    if (!fit.ok()) {
+        tool.report().note(fit.message());
+        return 1;
     }
     keep_heap_between_frames();
     choose_rasteriser_threads(first_mesh_elements(tool.loop()));

@@ -1,0 +1,86 @@
+#include "page_writer.h"
+
+#include "command_line.h"
+#include "page_assets.h"
+
+namespace
+{
+
+// The settings the script reads, as JSON.
+std::string meta_json(const PageSettings &s, const PageEncoder &data)
+{
+    const View &v = s.view;
+    std::string j = "{\"w\":" + std::to_string(s.w) + ",\"h\":" + std::to_string(s.h) +
+                    ",\"fps\":" + std::to_string(s.fps) +
+                    ",\"mark\":" + (s.mark ? "true" : "false") +
+                    ",\"view\":{\"rot_x\":" + float_text(v.rot_x) +
+                    ",\"rot_y\":" + float_text(v.rot_y) + ",\"tx\":" + float_text(v.tx) +
+                    ",\"ty\":" + float_text(v.ty) + ",\"tz\":" + float_text(v.tz) + "},\"files\":[";
+    for (std::size_t k = 0; k < data.files().size(); ++k)
+        j += (k ? "," : "") + std::to_string(data.files()[k]);
+    j += "],\"times\":[";
+    for (std::size_t k = 0; k < s.times.size(); ++k)
+        j += std::string(k ? "," : "") + "\"" + s.times[k] + "\"";
+    return j + "]}";
+}
+
+std::string chunk_element(const PageChunk &c)
+{
+    return "<script type=\"application/octet-stream\" class=\"chunk\" data-files=\"" +
+           std::to_string(c.files) + "\">" + c.base64 + "</script>\n";
+}
+
+} // namespace
+
+std::string html_escaped(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string page_html(const PageSettings &settings, const PageEncoder &data)
+{
+    std::string first, rest;
+    for (std::size_t k = 0; k < data.chunks().size(); ++k)
+        (k == 0 ? first : rest) += chunk_element(data.chunks()[k]);
+    const std::pair<std::string, std::string> marks[] = {
+        {"{{TITLE}}", html_escaped(settings.title)},
+        {"{{WIDTH}}", std::to_string(settings.w)},
+        {"{{HEIGHT}}", std::to_string(settings.h)},
+        {"{{META}}", meta_json(settings, data)},
+        {"{{FIRST_CHUNK}}", first},
+        {"{{SCRIPT}}", PAGE_SCRIPT},
+        {"{{CHUNKS}}", rest},
+    };
+    // One pass over the template: nothing put in is looked at again.
+    const std::string page = PAGE_HTML;
+    std::string out;
+    for (std::size_t at = 0; at < page.size();) {
+        std::size_t mark = page.find("{{", at);
+        if (mark == std::string::npos)
+            mark = page.size();
+        out.append(page, at, mark - at);
+        at = mark;
+        for (const auto &m : marks) {
+            if (page.compare(mark, m.first.size(), m.first) == 0) {
+                out += m.second;
+                at = mark + m.first.size();
+            }
+        }
+        if (at == mark && at < page.size()) {
+            out += "{{";
+            at += 2;
+        }
+    }
+    return out;
+}
