@@ -168,7 +168,8 @@ class Decoder {
         const np = u16(), nele = u16();
         const corners = new Uint16Array(3 * nele);
         for (let i = 0; i < corners.length; ++i) corners[i] = u16();
-        this.mesh = { np, nele, corners, lines: outlineOf(corners) };
+        const lines = outlineOf(corners);
+        this.mesh = { np, nele, corners, lines, edges: edgesOf(lines) };
         this.history = [];
       }
       const coords = this.coordinates(bytes, at);
@@ -216,6 +217,19 @@ function outlineOf(corners) {
   return lines;
 }
 
+// The outlines' segments with each edge that two elements share once: the same pixels, as the
+// viewer's lines are a pixel wide whichever way they run, in half the drawing.
+function edgesOf(lines) {
+  const seen = new Set(), edges = [];
+  for (let i = 0; i < lines.length; i += 2) {
+    const a = lines[i], b = lines[i + 1], key = a < b ? a * 65536 + b : b * 65536 + a;
+    if (seen.has(key)) continue;
+    seen.add(key);
+    edges.push(a, b);
+  }
+  return Uint16Array.from(edges);
+}
+
 // The status line of file n: "file_no:N nele:M NAME t=T s", the faults' counts with the marks on.
 function statusText(n, frame, time, mark) {
   let text = "file_no:" + n + " nele:" + frame.mesh.nele + " " + fileName(n) + " t=" + time + " s";
@@ -254,6 +268,7 @@ class GlDrawer {
     this.outline = gl.createBuffer();
     this.marks = gl.createBuffer();
     this.mesh = null;
+    this.frame = null;
     gl.enableVertexAttribArray(this.x);
     gl.enableVertexAttribArray(this.y);
   }
@@ -264,20 +279,23 @@ class GlDrawer {
     gl.clearColor(0, 0, 0, 1);
     gl.clear(gl.COLOR_BUFFER_BIT);
     gl.uniformMatrix4fv(this.mvp, false, new Float32Array(multiply(frustum(), modelView(view))));
-    gl.bindBuffer(gl.ARRAY_BUFFER, this.vertices);
-    gl.bufferData(gl.ARRAY_BUFFER, frame.coords, gl.DYNAMIC_DRAW);
-    gl.vertexAttribPointer(this.x, 1, gl.FLOAT, false, 0, 0);
-    gl.vertexAttribPointer(this.y, 1, gl.FLOAT, false, 0, 4 * mesh.np);
+    if (this.frame !== frame) {
+      gl.bindBuffer(gl.ARRAY_BUFFER, this.vertices);
+      gl.bufferData(gl.ARRAY_BUFFER, frame.coords, gl.DYNAMIC_DRAW);
+      gl.vertexAttribPointer(this.x, 1, gl.FLOAT, false, 0, 0);
+      gl.vertexAttribPointer(this.y, 1, gl.FLOAT, false, 0, 4 * mesh.np);
+      this.frame = frame;
+    }
     if (this.mesh !== mesh) {
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
-      gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.lines, gl.STATIC_DRAW);
+      gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.edges, gl.STATIC_DRAW);
       this.mesh = mesh;
     }
     // Inverted elements filled behind the red lines; degenerate ones drawn over them.
     if (mark) this.elements(gl.TRIANGLES, markIndices(mesh, frame.inverted, false), YELLOW);
     gl.uniform4fv(this.colour, RED);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
-    gl.drawElements(gl.LINES, mesh.lines.length, gl.UNSIGNED_SHORT, 0);
+    gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_SHORT, 0);
     gl.drawArrays(gl.POINTS, 0, mesh.np);
     if (mark) {
       const lines = markIndices(mesh, frame.degenerate, true);
@@ -323,8 +341,8 @@ class CanvasDrawer {
     const red = 0xff0000ff, yellow = 0xff00ffff; // little-endian RGBA
     if (mark)
       for (const e of frame.inverted) fillTriangle(px, w, h, eye, mesh.corners, 3 * e, yellow);
-    for (let i = 0; i < mesh.lines.length; i += 2)
-      segment(px, w, h, eye, mesh.lines[i], mesh.lines[i + 1], red);
+    for (let i = 0; i < mesh.edges.length; i += 2)
+      segment(px, w, h, eye, mesh.edges[i], mesh.edges[i + 1], red);
     for (let i = 0; i < mesh.np; ++i) point(px, w, h, eye, i, red);
     for (const e of mark ? frame.degenerate : [])
       for (let j = 0; j < 6; j += 2) {
@@ -445,7 +463,7 @@ class Page {
     this.marks = document.getElementById("marks");
     this.play = document.getElementById("play");
     this.timer = null;
-    this.timings = { firstFrame: null, steps: [], drags: [] };
+    this.timings = { firstFrame: null, decoded: null, steps: [], drags: [] };
     window.resviewTimings = this.timings;
     this.setUpCanvas();
     this.readAddress();
@@ -540,7 +558,8 @@ class Page {
     const frame = this.decoder.frames[this.state.place];
     if (!frame) return; // drawn once its chunk is decoded
     this.drawer.draw(frame, this.state.view, this.state.mark, this.w, this.h);
-    if (this.gl && times) this.gl.finish();
+    // A pixel read back waits until the frame is drawn.
+    if (this.gl && times) this.gl.readPixels(0, 0, 1, 1, this.gl.RGBA, this.gl.UNSIGNED_BYTE, new Uint8Array(4));
     if (times) times.push(performance.now() - t0);
     const n = this.files[this.state.place];
     const notes = this.notes.concat(this.fragmentNote ? [this.fragmentNote] : []);
@@ -568,6 +587,7 @@ async function main() {
   if (document.readyState === "loading")
     await new Promise((done) => document.addEventListener("DOMContentLoaded", done));
   await page.decode([...document.querySelectorAll("script.chunk")].slice(1));
+  page.timings.decoded = performance.now();
 }
 
 if (typeof document !== "undefined") main();
