@@ -19,9 +19,10 @@ done
 grep -qE 'libgl1|libopengl0' <<<"$depends" || { echo "Depends lacks the OpenGL library"; exit 1; }
 
 dpkg-deb -x "$deb" "$work/root"
-for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/resview-sample-series \
+for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/res2html bin/resview-sample-series \
     share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz \
-    share/man/man1/res2vtk.1.gz share/man/man1/resview-sample-series.1.gz share/doc/resview/copyright; do
+    share/man/man1/res2vtk.1.gz share/man/man1/res2html.1.gz share/man/man1/resview-sample-series.1.gz \
+    share/doc/resview/copyright; do
     test -e "$work/root/usr/$f" || { echo "missing from the package: /usr/$f"; exit 1; }
 done
 grep -q "^License: Expat" "$work/root/usr/share/doc/resview/copyright" || { echo "the copyright names no licence"; exit 1; }
@@ -33,6 +34,8 @@ done
 "$work/root/usr/bin/rescheck" "$work/series"
 "$work/root/usr/bin/res2vtk" -o "$work/vtk/series.pvd" "$work/series"
 test -s "$work/vtk/series/res0020.vtu" || { echo "the installed res2vtk wrote no VTK file"; exit 1; }
+"$work/root/usr/bin/res2html" -o "$work/series.html" "$work/series"
+grep -q '</html>' "$work/series.html" || { echo "the installed res2html wrote no page"; exit 1; }
 
 RESVIEW_EXE="$work/root/usr/bin/resview" RESRENDER_EXE="$work/root/usr/bin/resrender" "$e2e" \
     --gtest_filter='EndToEnd.FirstPicture*:EndToEnd.StepsThroughTheSeries:EndToEnd.QuitKeys*:EndToEnd.Renderer*'

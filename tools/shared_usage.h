@@ -67,7 +67,8 @@ inline constexpr char COMMAND_LINE_MAN[] = R"(.SH COMMAND LINE
 The same rules hold for
 .BR rescheck ,
 .BR resrender ,
-.B res2vtk
+.BR res2vtk ,
+.B res2html
 and
 .BR resview\-sample\-series .
 An option that takes a value is written
