@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "page_assets.h"
+#include "xml_text.h"
 
 namespace
 {
@@ -32,29 +33,13 @@ std::string chunk_element(const PageChunk &c)
 
 } // namespace
 
-std::string html_escaped(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string page_html(const PageSettings &settings, const PageEncoder &data)
 {
     std::string first, rest;
     for (std::size_t k = 0; k < data.chunks().size(); ++k)
         (k == 0 ? first : rest) += chunk_element(data.chunks()[k]);
     const std::pair<std::string, std::string> marks[] = {
-        {"{{TITLE}}", html_escaped(settings.title)},
+        {"{{TITLE}}", xml_escaped(settings.title)},
         {"{{WIDTH}}", std::to_string(settings.w)},
         {"{{HEIGHT}}", std::to_string(settings.h)},
         {"{{META}}", meta_json(settings, data)},

@@ -22,6 +22,3 @@ struct PageSettings {
 
 // The whole page.
 std::string page_html(const PageSettings &settings, const PageEncoder &data);
-
-// Text for HTML: &, <, >, " and ' as character references.
-std::string html_escaped(const std::string &text);

@@ -1,6 +1,12 @@
-# Writes OUT, a header holding the page's template HTML and its script JS as string constants.
+# Writes OUT, a header holding the page's template HTML and its script, the files JS (in order,
+# separated by |) as one, as string constants.
 file(READ ${HTML} html)
-file(READ ${JS} js)
+set(js "")
+string(REPLACE "|" ";" parts "${JS}")
+foreach(part ${parts})
+    file(READ ${part} text)
+    string(APPEND js "${text}")
+endforeach()
 foreach(text html js)
     string(FIND "${${text}}" ")page\"" clash)
     if(NOT clash EQUAL -1)
@@ -11,7 +17,7 @@ string(FIND "${js}" "</script" inside)
 if(NOT inside EQUAL -1)
     message(FATAL_ERROR "page.js holds </script, which would end it inside the page")
 endif()
-file(WRITE ${OUT}.new "// Made by the build from tools/page/page.html and page.js.\n#pragma once\n\n"
+file(WRITE ${OUT}.new "// Made by the build from tools/page/.\n#pragma once\n\n"
      "inline constexpr char PAGE_HTML[] = R\"page(${html})page\";\n\n"
      "inline constexpr char PAGE_SCRIPT[] = R\"page(${js})page\";\n")
 file(RENAME ${OUT}.new ${OUT})

@@ -8,7 +8,7 @@ const fs = require("fs");
 const os = require("os");
 const path = require("path");
 const zlib = require("zlib");
-const page = require(path.join(__dirname, "page.js"));
+const page = require(path.join(__dirname, "view.js"));
 
 const tests = [];
 const test = (name, fn) => tests.push([name, fn]);
