@@ -60,8 +60,8 @@ int main()
         const char *name;
         int level, strategy;
     } codings[] = {
-        {"deflate 9", 9, Z_DEFAULT_STRATEGY}, {"deflate 6", 6, Z_DEFAULT_STRATEGY},
-        {"deflate 6, filtered", 6, Z_FILTERED}, {"deflate 1", 1, Z_DEFAULT_STRATEGY},
+        {"deflate 9", 9, Z_DEFAULT_STRATEGY},        {"deflate 6", 6, Z_DEFAULT_STRATEGY},
+        {"deflate 6, filtered", 6, Z_FILTERED},      {"deflate 1", 1, Z_DEFAULT_STRATEGY},
         {"deflate 6, runs only (chosen)", 6, Z_RLE}, {"deflate 1, runs only", 1, Z_RLE},
     };
     for (const auto &[what, path] : {std::pair<const char *, std::string>{"sample series", sample},

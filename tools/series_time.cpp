@@ -5,16 +5,16 @@
 #include <charconv>
 #include <cstring>
 
-bool TimeStep::take(const char *s)
+bool TimeStep::take(const char *text)
 {
     // Split into digits and a decimal exponent, so that a file's time is formed exactly before
     // it is rounded once.
     double dt = 0;
-    if (!parse_number(s, &dt) || dt <= 0 || !(dt * FILE_INDEX_MAX < 1e308))
+    if (!parse_number(text, &dt) || dt <= 0 || !(dt * FILE_INDEX_MAX < 1e308))
         return false;
     std::string digits;
     long frac = 0;
-    const char *p = s + (*s == '+');
+    const char *p = text + (*text == '+');
     for (bool point = false; *p && *p != 'e' && *p != 'E'; ++p) {
         if (*p == '.') {
             point = true;
