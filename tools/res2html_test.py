@@ -25,8 +25,13 @@ RED, YELLOW = (255, 0, 0), (255, 255, 0)
 
 
 def run(*args, cwd=None):
+    env = None
+    if args[0] == RESRENDER and os.environ.get("RESRENDER_ENV"):
+        # What an OpenGL program needs in the sanitizer build, for resrender alone.
+        env = dict(os.environ)
+        env.update(kv.split("=", 1) for kv in os.environ["RESRENDER_ENV"].split("|"))
     return subprocess.run([str(a) for a in args], cwd=cwd, capture_output=True, text=True,
-                          timeout=300)
+                          timeout=300, env=env)
 
 
 def browser(webgl):
