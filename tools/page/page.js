@@ -33,6 +33,7 @@ class Page {
     this.marks = document.getElementById("marks");
     this.play = document.getElementById("play");
     this.timer = null;
+    this.addressTimer = null;
     this.timings = { firstFrame: null, decoded: null, steps: [], drags: [] };
     window.resviewTimings = this.timings;
     this.setUpCanvas();
@@ -47,7 +48,7 @@ class Page {
     this.h = Math.round(this.meta.h * ratio);
     this.canvas.width = this.w;
     this.canvas.height = this.h;
-    const gl = this.canvas.getContext("webgl", { antialias: false, preserveDrawingBuffer: true });
+    const gl = this.canvas.getContext("webgl", { antialias: false });
     if (gl) {
       this.drawer = new GlDrawer(gl);
       this.gl = gl;
@@ -137,9 +138,19 @@ class Page {
       this.state.mark) + (notes.length ? " | " + notes.join(" | ") : "");
     this.slider.value = String(this.state.place);
     this.marks.checked = this.state.mark;
-    this.written = fragmentOf(this.state, this.files);
-    history.replaceState(null, "", this.written);
+    this.keepAddress();
     if (this.timings.firstFrame === null) this.timings.firstFrame = performance.now();
+  }
+
+  // Writes the file and the view into the address, at most five times a second: a drag draws many
+  // frames, and browsers refuse a flood of address changes.
+  keepAddress() {
+    if (this.addressTimer) return;
+    this.addressTimer = setTimeout(() => {
+      this.addressTimer = null;
+      this.written = fragmentOf(this.state, this.files);
+      history.replaceState(null, "", this.written);
+    }, 200);
   }
 
   // Decodes the chunks in order, drawing as soon as the file to show is there.
