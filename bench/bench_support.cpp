@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 // Counting wrappers around glibc's allocator.
 extern "C" {
@@ -73,4 +75,18 @@ double MedianReporter::counter(const std::string &name, const std::string &count
 void print_figure(const char *what, double value, const char *unit)
 {
     std::printf("| %-52s | %10.3f %-4s |\n", what, value, unit);
+}
+
+bool write_both_series(const std::string &top)
+{
+    for (const auto &args :
+         {std::vector<std::string>{SAMPLE_SERIES_EXE, top + "/sample"},
+          std::vector<std::string>{SAMPLE_SERIES_EXE, "--max-size", top + "/max"}}) {
+        Outcome o = run_program(args, top);
+        if (o.status != 0) {
+            std::fprintf(stderr, "cannot write a series: %s", o.err.c_str());
+            return false;
+        }
+    }
+    return true;
 }

@@ -11,6 +11,10 @@
 // (4999 nodes, 4999 triangles, coordinates written like %.6e). Throws if it cannot.
 void write_max_size_file(const std::string &dir);
 
+// Writes the sample series into top/sample and the max-size one into top/max, 1011 files each.
+// False after saying why on standard error.
+bool write_both_series(const std::string &top);
+
 // Heap allocations (malloc, calloc, realloc, operator new) since the process started.
 std::size_t heap_allocations();
 

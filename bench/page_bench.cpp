@@ -49,13 +49,8 @@ int main()
 {
     TempDir dir;
     const std::string sample = dir.path + "/sample", max = dir.path + "/max";
-    for (const auto &args : {std::vector<std::string>{SAMPLE_SERIES_EXE, sample},
-                             std::vector<std::string>{SAMPLE_SERIES_EXE, "--max-size", max}}) {
-        if (run_program(args, dir.path).status != 0) {
-            std::fprintf(stderr, "page_bench: cannot write a series\n");
-            return 1;
-        }
-    }
+    if (!write_both_series(dir.path))
+        return 1;
     const struct {
         const char *name;
         int level, strategy;

@@ -37,14 +37,8 @@ int main()
 {
     TempDir dir;
     const std::string sample = dir.path + "/sample", max = dir.path + "/max";
-    for (const auto &args : {std::vector<std::string>{SAMPLE_SERIES_EXE, sample},
-                             std::vector<std::string>{SAMPLE_SERIES_EXE, "--max-size", max}}) {
-        Outcome o = run_program(args, dir.path);
-        if (o.status != 0) {
-            std::fprintf(stderr, "tools_bench: cannot write a series: %s", o.err.c_str());
-            return 1;
-        }
-    }
+    if (!write_both_series(dir.path))
+        return 1;
     // The last eleven max-size files alone; and the max-size series whose mesh changes at file
     // 505 to the sample's.
     const std::string tail = dir.path + "/tail", change = dir.path + "/change";
