@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 // Writes res0000.inp and res0001.inp into dir, each holding the largest mesh a file may hold
 // (4999 nodes, 4999 triangles, coordinates written like %.6e). Throws if it cannot.
@@ -14,6 +15,10 @@ void write_max_size_file(const std::string &dir);
 // Writes the sample series into top/sample and the max-size one into top/max, 1011 files each.
 // False after saying why on standard error.
 bool write_both_series(const std::string &top);
+
+// Runs a program in cwd to its end, DISPLAY unset, after a sync so that what earlier runs wrote
+// is on disk; its wall time in seconds, or -1 after saying on standard error that it failed.
+double run_seconds(const std::vector<std::string> &args, const std::string &cwd);
 
 // Heap allocations (malloc, calloc, realloc, operator new) since the process started.
 std::size_t heap_allocations();

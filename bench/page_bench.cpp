@@ -36,13 +36,6 @@ Series load(const std::string &dir)
     return s;
 }
 
-double run_seconds(const std::vector<std::string> &args, const std::string &cwd)
-{
-    double t0 = now_ms();
-    Outcome o = run_program(args, cwd, {}, 600000);
-    return o.status == 0 ? (now_ms() - t0) / 1e3 : -1;
-}
-
 } // namespace
 
 int main()

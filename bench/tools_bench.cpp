@@ -15,24 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace
-{
-
-// Runs a program to its end; its wall time in seconds, or -1 if it failed.
-double seconds(const std::vector<std::string> &args, const std::string &cwd)
-{
-    sync(); // what earlier runs wrote goes to disk before the clock starts
-    double t0 = now_ms();
-    Outcome o = run_program(args, cwd, {"DISPLAY"}, 600000);
-    if (o.status != 0) {
-        std::fprintf(stderr, "tools_bench: %s failed:\n%s", args[0].c_str(), o.err.c_str());
-        return -1;
-    }
-    return (now_ms() - t0) / 1e3;
-}
-
-} // namespace
-
 int main()
 {
     TempDir dir;
@@ -84,7 +66,7 @@ int main()
     std::vector<double> times[NRUNS];
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < NRUNS; ++i) {
-            double s = seconds(runs[i].args, dir.path);
+            double s = run_seconds(runs[i].args, dir.path);
             if (s < 0)
                 return 1;
             times[i].push_back(s);

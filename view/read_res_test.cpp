@@ -12,23 +12,11 @@
 namespace
 {
 
-std::string canonical_triangles()
-{
-    // Two triangles over four nodes, one record per line.
-    return "4 2\n"
-           "1 1 2 3\n"
-           "2 2 4 3\n"
-           "1 0.0 0.0\n"
-           "2 1.0 0.0\n"
-           "3 0.0 1.0\n"
-           "4 1.5 -2e-1\n";
-}
-
 // Each read starts from a cleared record: nothing of a larger earlier file shows through.
 TEST(ReadRes, EarlierFileLeavesNoTrace)
 {
     TempDir dir;
-    dir.write("res0001.inp", canonical_triangles());
+    dir.write("res0001.inp", "4 2\n1 1 2 3\n2 2 4 3\n1 0 0\n2 1 0\n3 0 1\n4 1.5 -0.2\n");
     dir.write("res0002.inp", "1 0\n1 7 8\n");
     Outcome o = run_child(dir.path, [] {
         Mesh a = read_res(1);
