@@ -53,6 +53,11 @@ int column(const Reader &r)
         fail(r, column(r), "%s is longer than %ld bytes", field, TOKEN_MAX);
         return false;
     }
+    // A text editor's UTF-8 byte-order mark, which the format does not allow, at the file's start.
+    if (r.base + (r.p - r.origin) == 0 && q - r.p >= 3 && std::memcmp(r.p, "\xef\xbb\xbf", 3) == 0) {
+        fail(r, 1, "the file begins with a UTF-8 byte-order mark; save it without one");
+        return false;
+    }
     // At most 24 bytes of the token, anything unprintable shown as '?'.
     char shown[32];
     std::size_t n = (std::size_t)(q - r.p) < 24 ? (std::size_t)(q - r.p) : 24;

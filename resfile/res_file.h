@@ -49,6 +49,15 @@ struct LoadResult {
 // valid for the whole process; nullptr for an index outside 0..FILE_INDEX_MAX.
 const char *res_file_name(int n);
 
+// The index that a file name stands for ("res0001.inp" -> 1, "res01000.inp" -> 1000), or -1 for
+// a name that res_file_name does not make.
+int res_file_index(const char *name);
+
+// When dir (nullptr: the working directory) holds no file of the series but files named like
+// result files in another way (res1.inp, RES0001.INP, res001.inp), one sentence saying so and
+// naming the naming expected; "" otherwise, and when dir cannot be read.
+std::string naming_hint(const char *dir);
+
 // Parses one result file from `in`, reading it to the last node record and no further.
 // Clears *mesh first. Returns true for a well-formed file; otherwise false with the fault in *err
 // (the mesh then holds what was read so far, always within the arrays).

@@ -100,6 +100,7 @@ template <typename F> const char *callback_name(F *fn)
     X(glDisable, (GLenum cap), "%s", name_of(cap))                                                 \
     X(glDepthFunc, (GLenum f), "%s", name_of(f))                                                   \
     X(glPolygonOffset, (GLfloat f, GLfloat u), "%.9g, %.9g", f, u)                                 \
+    X(glPointSize, (GLfloat size), "%.9g", size)                                                   \
     X(glEnableClientState, (GLenum a), "%s", name_of(a))                                           \
     X(glDisableClientState, (GLenum a), "%s", name_of(a))                                          \
     X(glVertexPointer, (GLint n, GLenum t, GLsizei s, const void *p), "%d, %u, %d, %p", n, t, s,   \

@@ -20,19 +20,6 @@ double now_s()
         .count();
 }
 
-// The index of a result file's name, or -1.
-int index_of(const char *name)
-{
-    int n = -1;
-    std::size_t len = std::strlen(name);
-    if (len < 11 || std::strncmp(name, "res0", 4) != 0 ||
-        std::strcmp(name + len - 4, ".inp") != 0 ||
-        std::from_chars(name + 4, name + len - 4, n).ptr != name + len - 4)
-        return -1;
-    const char *canonical = res_file_name(n);
-    return canonical && std::strcmp(canonical, name) == 0 ? n : -1;
-}
-
 constexpr std::size_t SLOTS = FILE_INDEX_MAX + 1;
 
 } // namespace
@@ -142,7 +129,7 @@ Status FollowWatcher::read_events(double now, std::vector<bool> *closed)
                 s = Status::error(dir_ + " is gone");
                 continue;
             }
-            int n = ev->len ? index_of(ev->name) : -1;
+            int n = ev->len ? res_file_index(ev->name) : -1;
             if (n < 0 || !range_.contains(n))
                 continue;
             if (ev->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
@@ -158,7 +145,7 @@ void FollowWatcher::list_names(std::vector<bool> *listed) const
 {
     if (DIR *d = opendir(dir_.c_str())) {
         while (const dirent *e = readdir(d)) {
-            int n = index_of(e->d_name);
+            int n = res_file_index(e->d_name);
             if (n >= 0)
                 (*listed)[(std::size_t)n] = true;
         }

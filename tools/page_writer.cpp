@@ -4,8 +4,30 @@
 #include "page_assets.h"
 #include "xml_text.h"
 
+#include <cstdio>
+
 namespace
 {
+
+// text as a JSON string that may stand inside a script element: quotes, backslashes, control
+// characters and '<' escaped.
+std::string json_string(const std::string &text)
+{
+    std::string j = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            j += '\\';
+            j += (char)c;
+        } else if (c < 0x20 || c == '<') {
+            char u[8];
+            std::snprintf(u, sizeof u, "\\u%04x", c);
+            j += u;
+        } else {
+            j += (char)c;
+        }
+    }
+    return j + "\"";
+}
 
 // The settings the script reads, as JSON.
 std::string meta_json(const PageSettings &s, const PageEncoder &data)
@@ -16,7 +38,12 @@ std::string meta_json(const PageSettings &s, const PageEncoder &data)
                     ",\"mark\":" + (s.mark ? "true" : "false") +
                     ",\"view\":{\"rot_x\":" + float_text(v.rot_x) +
                     ",\"rot_y\":" + float_text(v.rot_y) + ",\"tx\":" + float_text(v.tx) +
-                    ",\"ty\":" + float_text(v.ty) + ",\"tz\":" + float_text(v.tz) + "},\"files\":[";
+                    ",\"ty\":" + float_text(v.ty) + ",\"tz\":" + float_text(v.tz) +
+                    ",\"cx\":" + float_text(v.cx) + ",\"cy\":" + float_text(v.cy) +
+                    "},\"time_unit\":\"" + s.time_unit + "\",\"notes\":[";
+    for (std::size_t k = 0; k < s.notes.size(); ++k)
+        j += std::string(k ? "," : "") + json_string(s.notes[k]);
+    j += "],\"files\":[";
     for (std::size_t k = 0; k < data.files().size(); ++k)
         j += (k ? "," : "") + std::to_string(data.files()[k]);
     j += "],\"times\":[";

@@ -18,6 +18,8 @@ struct PageSettings {
     View view;                      // the start view
     bool mark = false;              // faults shown from the start
     std::vector<std::string> times; // each file's time, as text, in the order held
+    std::string time_unit;          // "s", or "" where the times count files
+    std::vector<std::string> notes; // shown under the picture: the broken files left out
 };
 
 // The whole page.

@@ -2,7 +2,6 @@
 // each file's mesh drawn as resview draws it, turned, moved and stepped through with resview's
 // keys, its faults marked. Reads through the shared load path and measures health as rescheck
 // does; the page is written whole, or the earlier one stays.
-#include "fit_view.h"
 #include "page_encoder.h"
 #include "page_writer.h"
 #include "series_health.h"
@@ -10,6 +9,7 @@
 #include "series_tool.h"
 #include "shared_usage.h"
 #include "temporaries.h"
+#include "view_choice.h"
 #include "whole_file.h"
 
 #include <cstdio>
@@ -34,20 +34,20 @@ std::string usage()
            RANGE_USAGE +
            "  --size WxH     the canvas in CSS pixels, 1..4096 each (default 300x300)\n"
            "  --fps N        playing speed, 1..60 files a second (default 25)\n"
-           "  --dt SECONDS   time between files (default 1): file n is at n x SECONDS\n"
-           "  --rot-x DEG, --rot-y DEG, --tx X, --ty Y, --tz Z\n"
-           "                 the start view, as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
-           "  --fit          --tx, --ty and --tz chosen so that the range fills the canvas; the "
-           "view\n"
-           "                 is printed as options for a later run\n"
+           "  --dt SECONDS   time between files: file n is at n x SECONDS (default: n, no unit)\n" +
+           VIEW_USAGE +
+           "  --fit          --centre, --tx, --ty and --tz chosen so that the files fill the "
+           "canvas;\n"
+           "                 the view is printed as options for a later run\n"
            "  --mark         inverted and degenerate elements shown from the start\n"
            "  --title TEXT   the page's title and heading (default: the folder's name)\n"
            "  --follow       then go on taking files of the range as they are written; the page "
            "is\n"
            "                 written when the follow ends (SIGINT, SIGTERM)\n" +
            POLL_IDLE_USAGE + END_OF_OPTIONS_USAGE +
-           "A broken file, a failed or a stopped run writes no page: an earlier one stays as it "
-           "was.\n"
+           "A broken file is named, and left out of the page; a failed or a stopped run writes no "
+           "page:\n"
+           "an earlier one stays as it was.\n"
            "Exit status: 0 the page written, 1 a broken file, none present or the page not "
            "written,\n"
            "2 usage error, 128 + N when stopped by signal N.\n";
@@ -61,6 +61,7 @@ struct Options {
     PageSettings page;
     ViewChoice view;
     TimeStep dt;
+    bool dt_given = false; // times in seconds, else in files
     const char *title = nullptr;
 };
 
@@ -70,7 +71,7 @@ std::vector<Option> own_options(Options *o)
         path_option("-o", "a file name", &o->out),
         size_option("--size", SIZE_MAX_PX, &o->page.w, &o->page.h),
         int_option("--fps", 1, FPS_MAX, &o->page.fps),
-        dt_option(&o->dt),
+        noted(dt_option(&o->dt), &o->dt_given),
         flag_option("--mark", &o->page.mark),
         {"--title", Takes::TEXT, "a title",
          [o](const char *v) { return (o->title = v) != nullptr; }},
@@ -92,19 +93,20 @@ std::string folder_name(const char *dir)
 }
 
 // The files of a run on their way into the page: taken in series order at once, or, when a
-// follow hands them on in any order and again, kept and taken in order at the end.
+// follow hands them on in any order and again, kept and taken in order at the end. Where they lie
+// is gathered for --fit, and the files the start view leaves out are named.
 class PageData
 {
   public:
-    explicit PageData(const char *dir) : health_(dir) {}
+    PageData(const char *dir, const ViewChoice &view) : health_(dir), view_(view) {}
 
     Status take(int n, const Mesh &m, bool follow)
     {
-        if (!follow)
-            return encoder_.add(n, m, health_.measure(n, m));
-        auto &kept = kept_[n];
-        kept = std::make_unique<Mesh>(m);
-        return Status();
+        if (follow) {
+            kept_[n] = std::make_unique<Mesh>(m);
+            return Status();
+        }
+        return add(n, m);
     }
 
     // The page's data, every file in it.
@@ -112,7 +114,7 @@ class PageData
     {
         Status s;
         for (auto k = kept_.begin(); s.ok() && k != kept_.end(); ++k)
-            s = encoder_.add(k->first, *k->second, health_.measure(k->first, *k->second));
+            s = add(k->first, *k->second);
         return s.ok() ? encoder_.finish() : s;
     }
 
@@ -120,18 +122,43 @@ class PageData
     {
         return encoder_;
     }
+    // The box of every node in the page.
+    const Extent &extent() const
+    {
+        return extent_;
+    }
+    const OutsideFiles &outside() const
+    {
+        return outside_;
+    }
 
   private:
+    Status add(int n, const Mesh &m)
+    {
+        extent_.add(m);
+        if (!view_.fit)
+            outside_.look(n, m, view_.view);
+        return encoder_.add(n, m, health_.measure(n, m));
+    }
+
     SeriesHealth health_;
+    const ViewChoice &view_;
     PageEncoder encoder_;
+    Extent extent_;
+    OutsideFiles outside_;
     std::map<int, std::unique_ptr<Mesh>> kept_;
 };
 
-// Writes the page, once every file of the range is in it; its size into *bytes.
-Status write_page(Options *opt, const PageData &data, std::size_t *bytes)
+// Writes the page, once every file of the range is in it; its size into *bytes. The broken files
+// are named in its notes.
+Status write_page(Options *opt, const PageData &data, const SeriesLoop &loop, std::size_t *bytes)
 {
     for (int n : data.encoder().files())
         opt->page.times.push_back(opt->dt.time_of(n));
+    opt->page.time_unit = opt->dt_given ? "s" : "";
+    for (int n = 0; n <= FILE_INDEX_MAX; ++n)
+        if (loop.state(n) == FileState::BROKEN)
+            opt->page.notes.push_back(loop.fault(n));
     opt->page.view = opt->view.view;
     const std::string html = page_html(opt->page, data.encoder());
     remove_stale_temporaries_of(opt->out);
@@ -149,25 +176,26 @@ int main(int argc, char **argv)
                     [&opt](const char *) { return view_conflict(opt.view); }))
         return tool.exit_status();
     opt.page.title = opt.title ? opt.title : folder_name(tool.dir());
-    Status fit = apply_fit(tool.dir(), tool.loop().range(), &opt.view);
-    if (!fit.ok()) {
-        tool.report().note(fit.message());
-        return 1;
-    }
-    PageData data(tool.dir());
+    PageData data(tool.dir(), opt.view);
     tool.run([&](int n, const Mesh &mesh) {
         tool.report().set_written(tool.report().written() + 1);
         return data.take(n, mesh, tool.following());
     });
     std::size_t bytes = 0;
-    if (tool.whole() && tool.loop().broken() == 0) {
+    if (tool.whole()) {
+        // The view is fitted to the files the page holds, once they are all there.
         Status s = data.finish();
         if (s.ok())
-            s = write_page(&opt, data, &bytes);
+            s = apply_fit(data.extent(), &opt.view);
+        if (s.ok())
+            s = write_page(&opt, data, tool.loop(), &bytes);
         tool.fail(s);
     }
     const bool written = bytes > 0 && tool.failure().empty();
     tool.report().set_written(written ? (int)data.encoder().files().size() : 0);
+    const std::string outside = data.outside().note();
+    if (written && !outside.empty())
+        tool.report().fault(outside);
     char size[32];
     std::snprintf(size, sizeof size, " (%.1f MB)", (double)bytes / 1e6);
     const std::string where =

@@ -143,16 +143,18 @@ class Res2html(unittest.TestCase):
                                              "--last", "1", *options), "res0001.png")
             for webgl in (True, False):
                 with self.subTest(view=what, webgl=webgl):
-                    d = self.open(self.driver(webgl), self.page(size + ".html", "--size", size),
-                                  fragment)
+                    d = self.open(self.driver(webgl),
+                                  self.page("view" + size + ".html", "--size", size), fragment)
                     status = shown(d, "file_no:1 ")
-                    self.assertTrue(status.startswith("file_no:1 nele:1280 res0001.inp t=1 s"),
+                    # Without --dt the times count files: no unit.
+                    self.assertTrue(status.startswith("file_no:1 nele:1280 res0001.inp t=1"),
                                     status)
+                    self.assertNotIn("t=1 s", status)
                     self.assertEqual("2-D canvas" in status, not webgl, status)
                     self.assert_like_resrender(d, png, what=what)
 
     def test_keys_and_drag_change_the_file_and_the_view_as_in_the_viewer(self):
-        d = self.open(self.driver(), self.page("300x300.html", "--size", "300x300"))
+        d = self.open(self.driver(), self.page("300x300.html", "--size", "300x300", "--dt", "1"))
         shown(d, "file_no:1 ")
         canvas = d.find_element(By.ID, "view")
         keys = ActionChains(d)
@@ -186,7 +188,7 @@ class Res2html(unittest.TestCase):
         for fragment, status in [
                 ("#file=40&rot-x=30&rot-y=-20", "file_no:40 nele:1280 res0040.inp t=40 s"),
                 ("#file=40&rot-x=30&rot-y=-20&tz=far", "file_no:40 ")]:
-            d = self.open(self.driver(), self.page("300x300.html", "--size", "300x300"), fragment)
+            d = self.open(self.driver(), self.page("300x300.html", "--size", "300x300", "--dt", "1"), fragment)
             text = shown(d, "file_no:40 ")
             self.assertTrue(text.startswith(status), text)
             self.assertEqual("ignored in the address: tz=far" in text, "far" in fragment, text)
@@ -208,13 +210,13 @@ class Res2html(unittest.TestCase):
                 deadline = time.time() + 10
                 while "inverted:" in shown(d, "file_no:28 ") and time.time() < deadline:
                     time.sleep(0.02)
-                self.assertTrue(shown(d, "").startswith("file_no:28 nele:1280 res0028.inp t=28 s"))
+                self.assertTrue(shown(d, "").startswith("file_no:28 nele:1280 res0028.inp t=28"))
                 self.assertNotIn("inverted:", shown(d, ""))
                 self.assertEqual(pixels_of(*picture(d.find_element(By.ID, "view")
                                                     .screenshot_as_png), YELLOW), set())
 
     def test_no_request_of_any_kind(self):
-        path = self.page("300x300.html", "--size", "300x300")
+        path = self.page("300x300.html", "--size", "300x300", "--dt", "1")
         with open(path, encoding="utf-8") as f:
             html = f.read()
         self.assertIn("content=\"default-src 'none'; script-src 'unsafe-inline'; style-src "
@@ -230,22 +232,22 @@ class Res2html(unittest.TestCase):
                        if "Content Security Policy" in e["message"] or "ERR_" in e["message"]]
             self.assertEqual(refused, [])
 
-    def test_a_broken_file_keeps_the_earlier_page(self):
-        path = self.page("kept.html")
-        with open(path, "rb") as f:
-            before = f.read()
-        broken = os.path.join(self.dir, "broken")
-        shutil.copytree(self.series, broken)
-        with open(os.path.join(broken, "res0003.inp"), "w") as f:
-            f.write("3 1\n1 1 2 9\n")
-        r = run(RES2HTML, "-o", path, broken)
+    def test_a_cut_file_is_named_and_left_out(self):
+        cut = os.path.join(self.dir, "cut")
+        shutil.copytree(self.series, cut)
+        with open(os.path.join(cut, "res0003.inp"), "r+") as f:
+            f.truncate(len(f.read()) // 2)
+        out = os.path.join(self.dir, "cut.html")
+        r = run(RES2HTML, "-o", out, cut)
         self.assertEqual(r.returncode, 1)
-        self.assertTrue(r.stderr.startswith(broken + "/res0003.inp:2: element 1 names node 9"),
-                        r.stderr)
-        self.assertIn("nothing written; an earlier page stays as it was", r.stderr)
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), before)
-        self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".kept")], [])
+        fault = r.stderr.splitlines()[0]
+        self.assertRegex(fault, "^" + cut + "/res0003.inp:[0-9:]+ ")
+        self.assertRegex(r.stderr, r"res2html: 45 in the page in [0-9.]+ s, 0 missing, 1 broken, "
+                         r"46-1010 not written; ")
+        d = self.open(self.driver(), out, "#file=2")
+        shown(d, "file_no:2 ")
+        ActionChains(d).send_keys("n").perform()
+        self.assertIn("left out: " + fault, shown(d, "file_no:4 "))
 
     def test_two_runs_at_once_leave_a_whole_page(self):
         big = os.path.join(self.dir, "big")

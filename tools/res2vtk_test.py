@@ -90,8 +90,8 @@ class Res2vtk(unittest.TestCase):
             lines = r.stderr.splitlines()
             self.assertEqual(lines[0],
                              "res0003.inp:2: element 1 names node 9, but the file has 3 nodes")
-            self.assertTrue(lines[-1].startswith("res2vtk: 4 converted, 1006 missing, 1 broken in "),
-                            lines[-1])
+            self.assertRegex(lines[-1], r"^res2vtk: 4 converted in [0-9.]+ s, 996 missing, 1 broken, "
+                             r"1001-1010 not written; ")
 
             root = ET.parse(os.path.join(self.dir, out)).getroot()
             sets = root.findall("./Collection/DataSet")
@@ -152,7 +152,7 @@ class Res2vtk(unittest.TestCase):
             (["--first", "8", "--last", "9"], 1, "res2vtk: no result file of 8..9 is present in .\n"),
             (["-o", "res0000.inp/x.pvd"], 1, "res2vtk: cannot make res0000.inp: "),
             (["--last", "1", "missing-dir"], 1, "res2vtk: cannot read missing-dir: "),
-            (["--last", "1"], 0, "res2vtk: 2 converted, 0 missing, 0 broken in "),
+            (["--last", "1"], 0, "res2vtk: 2 converted in "),
         ]
         os.mkdir(os.path.join(self.dir, "s"))
         shutil.copy(os.path.join(self.dir, "res0000.inp"), os.path.join(self.dir, "s"))

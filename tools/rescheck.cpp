@@ -212,6 +212,11 @@ int main(int argc, char **argv)
     });
     const SeriesLoop &loop = tool.loop();
     print_report(loop, found, verbose);
+    const std::string hint = loop.present() == 0 ? naming_hint(tool.dir()) : "";
+    if (!hint.empty()) {
+        std::fflush(stdout);
+        tool.report().note(hint);
+    }
     Status table_written = table ? write_table(table, loop, *checker) : Status();
     if (!table_written.ok()) {
         std::fflush(stdout);

@@ -3,13 +3,13 @@
 // path and draws with the viewer's own functions; a second thread encodes each picture while the
 // next one is drawn.
 #include "draw.h"
-#include "fit_view.h"
 #include "frame_writer.h"
 #include "offscreen.h"
 #include "process_setup.h"
 #include "series_health.h"
 #include "series_tool.h"
 #include "shared_usage.h"
+#include "view_choice.h"
 
 #include <GL/gl.h>
 #include <algorithm>
@@ -36,12 +36,10 @@ std::string usage()
                "                 made if missing)\n"
                "  --fps N        frames per second of the GIF, 1..50 (default 25)\n") +
            RANGE_USAGE +
-           "  --rot-x DEG, --rot-y DEG, --tx X, --ty Y, --tz Z\n"
-           "                 the view as the viewer holds it (defaults 0, 0, 0, 0, -15)\n"
-           "  --size WxH     picture size, 1..4096 each (default 300x300)\n"
-           "  --fit          --tx, --ty and --tz chosen so that the range fills the picture; the "
-           "view\n"
-           "                 is printed as options for a later run\n"
+           VIEW_USAGE + "  --size WxH     picture size, 1..4096 each (default 300x300)\n" +
+           "  --fit          --centre, --tx, --ty and --tz chosen so that the range fills the "
+           "picture;\n"
+           "                 the view is printed as options for a later run\n" +
            "  --mark         inverted elements filled and degenerate ones drawn in yellow\n"
            "  --follow       then go on rendering files of the range as they are written: each "
            "PNG as\n"
@@ -106,26 +104,31 @@ const char *gl_error_name(GLenum e)
 class Renderer
 {
   public:
-    Renderer(const Options &opt, const char *dir, const OffscreenContext &ctx, FrameWriter *writer)
-        : opt_(opt), ctx_(ctx), writer_(writer), health_(dir)
+    // fitted: the view was chosen before the run; otherwise --fit chooses it by the first file.
+    Renderer(Options *opt, SeriesTool *tool, bool fitted, const OffscreenContext &ctx,
+             FrameWriter *writer)
+        : opt_(opt), tool_(*tool), ctx_(ctx), writer_(writer), health_(tool->dir()),
+          fitted_(fitted)
     {
     }
 
     // Draws file n and reads its picture back into the next free frame.
     Status render(int n, const Mesh &mesh)
     {
-        extents_[(std::size_t)n] = Extent{};
-        extents_[(std::size_t)n].add(mesh);
-        if (opt_.mark) {
+        Status s = frame(n, mesh);
+        if (!s.ok())
+            return s;
+        const View &view = opt_->view.view;
+        if (opt_->mark) {
             // Measured as the whole series measures it.
             const Health &h = health_.measure(n, mesh);
             const Marks marks{h.inverted, h.area};
-            draw_mesh_frame(mesh, opt_.view.view, &arrays_, &marks);
+            draw_mesh_frame(mesh, view, &arrays_, &marks);
         } else {
-            draw_mesh_frame(mesh, opt_.view.view, &arrays_);
+            draw_mesh_frame(mesh, view, &arrays_);
         }
         unsigned char *frame = nullptr;
-        Status s = writer_->claim(&frame);
+        s = writer_->claim(&frame);
         if (!s.ok())
             return s;
         ctx_.read_frame(frame);
@@ -138,19 +141,49 @@ class Renderer
         return Status();
     }
 
-    // Where file n's mesh lay, as last drawn.
-    const Extent &extent(int n) const
+    // The files that lay mostly outside the picture, as one line; "" for none.
+    std::string outside_note() const
     {
-        return extents_[(std::size_t)n];
+        return outside_.note();
     }
 
   private:
-    const Options &opt_;
+    // Chooses the view when a follow began before any file, and names what the view leaves out:
+    // without --fit, the files mostly outside; with it, while following, the first file that
+    // runs out of the view chosen from the files before it.
+    Status frame(int n, const Mesh &mesh)
+    {
+        ViewChoice &choice = opt_->view;
+        if (choice.fit && !fitted_) {
+            Extent box;
+            box.add(mesh);
+            Status s = apply_fit(box, &choice);
+            if (!s.ok())
+                return s;
+            fitted_ = true;
+        }
+        if (!choice.fit) {
+            outside_.look(n, mesh, choice.view);
+        } else if (tool_.following() && !left_named_ && share_inside(mesh, choice.view) < 1) {
+            Extent box;
+            box.add(mesh);
+            tool_.report().fault(std::string(res_file_name(n)) + ": " +
+                                 outside_text(box, 1, "the view that --fit chose at the start") +
+                                 "; a run with --fit over the files now present frames them all");
+            left_named_ = true;
+        }
+        return Status();
+    }
+
+    Options *opt_;
+    SeriesTool &tool_;
     const OffscreenContext &ctx_;
     FrameWriter *writer_;
     MeshArrays arrays_;
     SeriesHealth health_;
-    std::vector<Extent> extents_ = std::vector<Extent>(FILE_INDEX_MAX + 1);
+    OutsideFiles outside_;
+    bool fitted_;             // --fit has chosen the view
+    bool left_named_ = false; // a file that left the fitted view was named
 };
 
 // The elements of the range's first file, or MESH_CAPACITY when none can be read.
@@ -202,30 +235,6 @@ std::string where(const Options &opt, const SeriesTool &tool, const FrameWriter 
     return w;
 }
 
-// Says, once a run, which files drew nothing inside the picture, and why.
-void report_blank(std::vector<int> blank, const Renderer &renderer, RunReport *report)
-{
-    std::sort(blank.begin(), blank.end());
-    blank.erase(std::unique(blank.begin(), blank.end()), blank.end());
-    if (blank.empty())
-        return;
-    const int n = blank.front();
-    const Extent &e = renderer.extent(n);
-    std::string files = res_file_name(n);
-    if (blank.size() > 1)
-        files += " and " + std::to_string(blank.size() - 1) + " more file" +
-                 (blank.size() > 2 ? "s" : "");
-    char why[256];
-    if (!e.any)
-        std::snprintf(why, sizeof why, "the mesh has no nodes");
-    else
-        std::snprintf(why, sizeof why,
-                      "the mesh (x %.6g..%.6g, y %.6g..%.6g%s) lies outside the picture; try --fit",
-                      e.xmin, e.xmax, e.ymin, e.ymax,
-                      blank.size() > 1 ? (std::string(" in ") + res_file_name(n)).c_str() : "");
-    report->fault(files + ": " + why);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -235,7 +244,10 @@ int main(int argc, char **argv)
     if (!tool.start(argc, argv, own_options(&opt), usage(),
                     [&opt](const char *) { return check_options(opt); }))
         return tool.exit_status();
-    Status fit = apply_fit(tool.dir(), tool.loop().range(), &opt.view);
+    // A follow that starts before any file frames the first one that comes.
+    const Extent box = opt.view.fit ? range_extent(tool.dir(), tool.loop().range()) : Extent{};
+    const bool fit_now = opt.view.fit && (box.any || !tool.following());
+    Status fit = fit_now ? apply_fit(box, &opt.view) : Status();
     if (!fit.ok()) {
         tool.report().note(fit.message());
         return 1;
@@ -250,7 +262,7 @@ int main(int argc, char **argv)
         tool.report().note(s.message());
         return 1;
     }
-    Renderer renderer(opt, tool.dir(), ctx, &writer);
+    Renderer renderer(&opt, &tool, fit_now, ctx, &writer);
     tool.run([&](int n, const Mesh &mesh) {
         Status r = renderer.render(n, mesh);
         tool.report().set_written(writer.written());
@@ -262,6 +274,8 @@ int main(int argc, char **argv)
         tool.fail(writer.commit_gif());
     int written = opt.out.png_dir || writer.gif_written() ? writer.written() : 0;
     tool.report().set_written(written);
-    report_blank(writer.blank(), renderer, &tool.report());
+    const std::string outside = renderer.outside_note();
+    if (!outside.empty())
+        tool.report().fault(outside);
     return tool.finish(where(opt, tool, writer, written));
 }

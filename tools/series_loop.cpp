@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <condition_variable>
+#include <dirent.h>
 #include <mutex>
 #include <thread>
 
@@ -38,7 +40,8 @@ double now_s()
 } // namespace
 
 SeriesLoop::SeriesLoop(const char *dir, Range range, FollowSettings follow, RunReport *report)
-    : dir_(dir), range_(range), follow_(follow), report_(report), state_(FILE_INDEX_MAX + 1)
+    : dir_(dir), range_(range), follow_(follow), report_(report), state_(FILE_INDEX_MAX + 1),
+      faults_(FILE_INDEX_MAX + 1)
 {
 }
 
@@ -71,8 +74,9 @@ Status SeriesLoop::hand_on(int n, const Loaded &l, bool complete, const FileStep
         watcher_->set_pending(n, true);
         return Status();
     }
+    faults_[(std::size_t)n] = load_failure_text(r);
     if (!watcher_ || !watcher_->was_taken(n, l.sig))
-        report_->fault(load_failure_text(r));
+        report_->fault(faults_[(std::size_t)n]);
     st = FileState::BROKEN;
     if (watcher_)
         watcher_->taken(n, l.sig);
@@ -101,6 +105,9 @@ Status SeriesLoop::first_pass(const FileStep &step)
         }
     });
     restore_signals(mask);
+    // The progress counts up to the last file present when the pass starts, or a later one
+    // found on the way; the indices after it only say they are not written yet.
+    int last = last_listed();
     Status s;
     for (int n = range_.first, k = 0; s.ok() && n <= range_.last; n += range_.every, ++k) {
         if (stop_signal() != 0)
@@ -112,7 +119,10 @@ Status SeriesLoop::first_pass(const FileStep &step)
         }
         // While following, a malformed file may be one still being written.
         s = hand_on(n, ra->slot[k % ReadAhead::SLOTS], !follow_.on, step);
-        report_->progress(done_, range_.count(), n);
+        if (state(n) != FileState::MISSING)
+            last = std::max(last, n);
+        if (n <= last)
+            report_->progress(done_, (last - range_.first) / range_.every + 1, n);
         std::lock_guard<std::mutex> lock(ra->m);
         ++ra->taken;
         ra->cv.notify_all();
@@ -161,7 +171,6 @@ Status SeriesLoop::follow_files(const FileStep &step)
         for (std::size_t i = 0; s.ok() && i < complete.size(); ++i) {
             s = take(complete[i], step);
             last_complete = now_s();
-            report_->progress(done_, range_.count(), complete[i]);
         }
     }
     restore_signals(open_mask);
@@ -175,6 +184,7 @@ Status SeriesLoop::follow_files(const FileStep &step)
 Status SeriesLoop::run(const FileStep &step, const std::function<Status()> &first_pass_done)
 {
     std::fill(state_.begin(), state_.end(), FileState::UNSEEN);
+    std::fill(faults_.begin(), faults_.end(), std::string());
     done_ = stopped_by_ = ended_by_ = 0;
     if (follow_.on)
         watcher_ = std::make_unique<FollowWatcher>(dir_, range_, follow_.poll);
@@ -189,12 +199,50 @@ Status SeriesLoop::run(const FileStep &step, const std::function<Status()> &firs
     return s;
 }
 
-int SeriesLoop::count(FileState s) const
+int SeriesLoop::count(FileState s, int last) const
 {
     int k = 0;
-    for (int n = range_.first; n <= range_.last; n += range_.every)
+    for (int n = range_.first; n <= std::min(last, range_.last); n += range_.every)
         k += state(n) == s;
     return k;
+}
+
+int SeriesLoop::last_present() const
+{
+    int last = -1;
+    for (int n = range_.first; n <= range_.last; n += range_.every)
+        if (state(n) == FileState::GOOD || state(n) == FileState::BROKEN)
+            last = n;
+    return last;
+}
+
+// The last index of the range whose name is in the folder now, or -1.
+int SeriesLoop::last_listed() const
+{
+    int last = -1;
+    DIR *d = opendir(dir_ ? dir_ : ".");
+    for (dirent *e = d ? readdir(d) : nullptr; e; e = readdir(d)) {
+        const int n = res_file_index(e->d_name);
+        if (n >= 0 && range_.contains(n))
+            last = std::max(last, n);
+    }
+    if (d)
+        closedir(d);
+    return last;
+}
+
+std::string SeriesLoop::unwritten() const
+{
+    int first = -1, last = -1;
+    for (int n = range_.first; n <= range_.last; n += range_.every) {
+        if (state(n) == FileState::GOOD || state(n) == FileState::BROKEN)
+            first = last = -1;
+        else if (state(n) == FileState::MISSING)
+            (first < 0 ? first : last) = n;
+    }
+    if (first < 0)
+        return "";
+    return last < 0 ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
 }
 
 int SeriesLoop::present() const
@@ -204,7 +252,7 @@ int SeriesLoop::present() const
 
 int SeriesLoop::missing() const
 {
-    return count(FileState::MISSING);
+    return count(FileState::MISSING, last_present());
 }
 
 int SeriesLoop::broken() const

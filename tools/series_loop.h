@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 // What became of each index of a run.
@@ -66,13 +67,22 @@ class SeriesLoop
     {
         return state_[(std::size_t)n];
     }
+    // Why file n is broken, as its line says it ("file:line: what"); empty unless it is.
+    const std::string &fault(int n) const
+    {
+        return faults_[(std::size_t)n];
+    }
     int done() const // indices looked at in the first pass
     {
         return done_;
     }
     int present() const;
+    // Indices of the range missing before the last one present: the gaps.
     int missing() const;
     int broken() const;
+    // The indices of the range after the last one present, which a running simulation has not
+    // written yet: "361-1010", "1010", or "" when there are none.
+    std::string unwritten() const;
     // The signal that stopped the run short, 0 if none.
     int stopped_by() const
     {
@@ -93,13 +103,16 @@ class SeriesLoop
     Status follow_files(const FileStep &step);
     Status take(int n, const FileStep &step);
     bool all_good() const;
-    int count(FileState s) const;
+    int count(FileState s, int last = FILE_INDEX_MAX) const;
+    int last_present() const;
+    int last_listed() const;
 
     const char *dir_;
     Range range_;
     FollowSettings follow_;
     RunReport *report_;
     std::vector<FileState> state_;
+    std::vector<std::string> faults_; // by index, of the broken files
     int done_ = 0;
     int stopped_by_ = 0;
     int ended_by_ = 0;

@@ -54,7 +54,8 @@ Status run_caught(SeriesLoop *loop, RunReport *report, Seen *seen, const FileSte
 
 // Files 0..5, 8 and 1000 good, 6 malformed, 7 missing: each range hands on its files in series
 // order, each with its own mesh though the next is read ahead, and counts what each index came
-// to. The same loop runs twice with the same result.
+// to, the gaps apart from the indices after the last file. The same loop runs twice with the same
+// result.
 TEST(SeriesLoop, RangeGapsAndReadAheadOrder)
 {
     TempDir dir;
@@ -65,13 +66,14 @@ TEST(SeriesLoop, RangeGapsAndReadAheadOrder)
         Range range;
         std::vector<int> files;
         int missing, broken;
+        const char *unwritten;
     } cases[] = {
-        {{0, FILE_INDEX_MAX, 1}, {0, 1, 2, 3, 4, 5, 8, 1000}, 1002, 1},
-        {{2, 8, 1}, {2, 3, 4, 5, 8}, 1, 1},
-        {{1, 9, 2}, {1, 3, 5}, 2, 0},
-        {{0, 12, 6}, {0}, 1, 1},
-        {{1000, 1000, 1}, {1000}, 0, 0},
-        {{9, 11, 5}, {}, 1, 0},
+        {{0, FILE_INDEX_MAX, 1}, {0, 1, 2, 3, 4, 5, 8, 1000}, 992, 1, "1001-1010"},
+        {{2, 8, 1}, {2, 3, 4, 5, 8}, 1, 1, ""},
+        {{1, 9, 2}, {1, 3, 5}, 0, 0, "7-9"},
+        {{0, 12, 6}, {0}, 0, 1, "12"},
+        {{1000, 1000, 1}, {1000}, 0, 0, ""},
+        {{9, 11, 5}, {}, 0, 0, "9"},
     };
     for (const auto &c : cases) {
         const std::string shown = "range " + std::to_string(c.range.first) + ".." +
@@ -89,6 +91,7 @@ TEST(SeriesLoop, RangeGapsAndReadAheadOrder)
             EXPECT_EQ(seen.files, c.files) << shown;
             EXPECT_TRUE(seen.meshes_match) << shown;
             EXPECT_EQ(loop.missing(), c.missing) << shown;
+            EXPECT_EQ(loop.unwritten(), c.unwritten) << shown;
             EXPECT_EQ(loop.broken(), c.broken) << shown;
             EXPECT_EQ(loop.present(), (int)c.files.size() + c.broken) << shown;
             EXPECT_EQ(seen.faults, c.broken ? dir.path + "/res0006.inp:2: element 1 names node 9, "

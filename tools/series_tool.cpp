@@ -98,8 +98,7 @@ int SeriesTool::finish(const std::string &where)
     if (!failure_.empty())
         report_.note(failure_);
     else if (l.present() == 0 && signal == 0)
-        report_.note("no result file of " + std::to_string(range_.first) + ".." +
-                     std::to_string(range_.last) + " is present in " + (dir_ ? dir_ : "."));
+        note_none_present();
     std::string ended;
     if (signal)
         ended = ", stopped by " + signal_name(signal);
@@ -108,12 +107,23 @@ int SeriesTool::finish(const std::string &where)
     else if (follow_.on)
         ended = ", followed";
     char counts[160];
-    std::snprintf(counts, sizeof counts, "%d %s, %d missing, %d broken in %.2f s",
-                  report_.written(), info_.verb, l.missing(), l.broken(), report_.seconds());
-    report_.note(counts + ended + "; " + where);
+    std::snprintf(counts, sizeof counts, "%d %s in %.2f s, %d missing, %d broken",
+                  report_.written(), info_.verb, report_.seconds(), l.missing(), l.broken());
+    const std::string unwritten = l.unwritten();
+    report_.note(counts + (unwritten.empty() ? "" : ", " + unwritten + " not written") + ended +
+                 "; " + where);
     if (signal)
         return 128 + signal;
     return !failure_.empty() || l.broken() > 0 || report_.written() == 0 ? 1 : 0;
+}
+
+void SeriesTool::note_none_present()
+{
+    report_.note("no result file of " + std::to_string(range_.first) + ".." +
+                 std::to_string(range_.last) + " is present in " + (dir_ ? dir_ : "."));
+    const std::string hint = naming_hint(dir_);
+    if (!hint.empty())
+        report_.note(hint);
 }
 
 Status make_output_dir(const std::string &dir)

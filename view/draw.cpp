@@ -26,6 +26,8 @@ void place_model(const View &v)
     glTranslatef(v.tx, v.ty, v.tz);
     glRotatef(v.rot_x, 1.0f, 0.0f, 0.0f);
     glRotatef(v.rot_y, 0.0f, 1.0f, 0.0f);
+    if (v.cx != 0.0f || v.cy != 0.0f)
+        glTranslatef(-v.cx, -v.cy, 0.0f);
 }
 
 void end_frame()
@@ -68,12 +70,13 @@ void draw_mesh_arrays(const Mesh &m, MeshArrays *arrays)
 
 void draw_mesh_frame(const Mesh &m, const View &view, MeshArrays *arrays, const Marks *marks)
 {
-    // Turned about x and then y, a node at (x, y) lies at most |x| + |y| farther from the eye
-    // than the translation puts the mesh's origin.
+    // Turned about x and then y, a node at (x, y) lies at most |x - cx| + |y - cy| farther from
+    // the eye than the translation puts the centre.
     double reach = 0.0;
-    for (int i = 0; !marks && i < m.np; ++i)
-        reach = std::max(reach, std::fabs(m.x[i]) + std::fabs(m.y[i]));
-    const bool depth_test = marks || -(double)view.tz + reach >= FAR_PLANE / 2;
+    for (int i = 0; i < m.np; ++i)
+        reach = std::max(reach, std::fabs((double)(float)m.x[i] - view.cx) +
+                                    std::fabs((double)(float)m.y[i] - view.cy));
+    const bool depth_test = -(double)view.tz + reach >= FAR_PLANE / 2;
     // Without the test, the depth buffer is neither read nor written: clearing it would be
     // wasted, a tenth of a large picture's frame.
     if (!depth_test)

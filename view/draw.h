@@ -9,14 +9,19 @@
 
 constexpr double NEAR_PLANE = 3.0;    // distance from the eye, mesh units
 constexpr double FAR_PLANE = 10000.0; // distance from the eye, mesh units
+constexpr float MARK_POINT_SIZE = 3.0f; // pixels: a marked element's corners
 
-// Where the model is placed: a point p is drawn at T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . p.
+// Where the model is placed: a point p is drawn at T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . T(-c) . p,
+// turned about the centre c = (cx, cy, 0). With the centre at the origin, as it starts, that is
+// T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . p, and no call is made for the centre.
 struct View {
     float tx = 0.0f;    // mesh units
     float ty = 0.0f;    // mesh units
     float tz = -15.0f;  // mesh units: the mesh plane starts 15 units in front of the eye
     float rot_x = 0.0f; // degrees about x
     float rot_y = 0.0f; // degrees about y
+    float cx = 0.0f;    // the point the model turns about, mesh units
+    float cy = 0.0f;
 };
 
 // The window-independent GL state every picture relies on: depth test, blending and its function.
@@ -50,10 +55,10 @@ struct Marks {
 };
 
 // A whole frame of m in view v from arrays: begin_frame, draw_mesh_arrays, put_marks when marks
-// are given, end_frame. Without marks every fragment is the same red, so the depth test can refuse
-// one only where the pixel is red already or at the far plane's depth, which a mesh within half
-// the far distance of the eye never reaches, however it is turned: there the frame is drawn
-// without the test, the same pixels in less time.
+// are given, end_frame. Every red fragment is the same red, so the depth test can refuse one only
+// where the pixel is red already or at the far plane's depth, which a mesh within half the far
+// distance of the eye never reaches, however it is turned: there the frame is drawn without the
+// test, the same pixels in less time.
 void draw_mesh_frame(const Mesh &m, const View &v, MeshArrays *arrays,
                      const Marks *marks = nullptr);
 
@@ -65,7 +70,8 @@ void compile_mesh(const Mesh &m);
 // The same without closing the list: m's outlines and points, each with its colour and
 // begin/end pair, outlines first.
 void put_mesh(const Mesh &m);
-// Marks where m goes wrong, in yellow, after m's outlines and points (into an open list, or at
-// once): every element with inverted[e] set filled (behind the red lines, which stay visible),
-// every element of area[e] exactly 0 drawn as its edges and corners over them.
+// Marks where m goes wrong, in yellow over m's outlines and points (into an open list, or at
+// once): every element with inverted[e] set filled, and every inverted element and every one of
+// area[e] exactly 0 drawn as its edges and as its corners MARK_POINT_SIZE pixels wide, so that
+// the thinnest shows at any scale. Leaves the depth test on.
 void put_marks(const Mesh &m, const Marks &marks);

@@ -46,33 +46,35 @@ void put_marks(const Mesh &m, const Marks &marks)
 {
     const unsigned char *inverted = marks.inverted;
     const double *area = marks.area;
+    const auto marked = [&](int e) { return inverted[e] || area[e] == 0.0; };
     const auto corner = [&m](int e, int j) {
         glVertex3f((GLfloat)m.x[m.ele[e][j]], (GLfloat)m.y[m.ele[e][j]], 0.0f);
     };
+    // Over everything red, whatever the depth: the mesh is one plane, so nothing of it hides
+    // another part of it, and a sliver's marks must not lose to the red lines along it.
+    glDisable(GL_DEPTH_TEST);
     glColor4f(1.0f, 1.0f, 0.0f, 1.0f);
-    // Filled a little behind the plane, so that every red line and point stays in front.
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
     glBegin(GL_TRIANGLES);
     for (int e = 0; e < m.nele; ++e)
         for (int j = 0; inverted[e] && j < 3; ++j)
             corner(e, j);
     glEnd();
-    glDisable(GL_POLYGON_OFFSET_FILL);
-    // A triangle without area is a line or a point: drawn over the red ones that share it.
-    glDepthFunc(GL_LEQUAL);
+    // A crushed element covers no pixel's centre: its edges and, larger, its corners show it at
+    // any scale.
     glBegin(GL_LINES);
     for (int e = 0; e < m.nele; ++e) {
-        for (int j = 0; area[e] == 0.0 && j < 3; ++j) {
+        for (int j = 0; marked(e) && j < 3; ++j) {
             corner(e, j);
             corner(e, (j + 1) % 3);
         }
     }
     glEnd();
+    glPointSize(MARK_POINT_SIZE);
     glBegin(GL_POINTS);
     for (int e = 0; e < m.nele; ++e)
-        for (int j = 0; area[e] == 0.0 && j < 3; ++j)
+        for (int j = 0; marked(e) && j < 3; ++j)
             corner(e, j);
     glEnd();
-    glDepthFunc(GL_LESS);
+    glPointSize(1.0f);
+    glEnable(GL_DEPTH_TEST);
 }

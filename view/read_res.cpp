@@ -2,6 +2,7 @@
 // through POSIX iconv; the process's own locale is never read or changed.
 #include "read_res.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,10 @@ Mesh read_res(int n)
         std::fflush(stdout);
     }
     std::fprintf(stderr, "%s\n", load_failure_text(r).c_str());
+    const std::string hint =
+        r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT ? naming_hint(nullptr) : "";
+    if (!hint.empty())
+        std::fprintf(stderr, "resview: %s\n", hint.c_str());
     std::exit(1);
 }
 namespace

@@ -88,9 +88,9 @@ TEST_F(Viewer, StartUpSequence)
     EXPECT_EQ(vs.mesh.nele, 1);
 }
 
-// The viewer's own arguments: the usage and a folder that cannot be entered end it before any
-// window; a folder is read as if the viewer had been started there, and the X options and their
-// values still reach GLUT.
+// The viewer's own arguments: the usage, refusals and a folder that cannot be entered end it
+// before any window; a folder is read as if the viewer had been started there, the X options and
+// their values still reach GLUT, and -geometry's size is the window's.
 TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
 {
     const struct {
@@ -99,9 +99,19 @@ TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
         const char *out_start;
         const char *err;
     } ending[] = {
-        {{"--help"}, 0, "usage: resview [X OPTIONS] [DIR]\n", ""},
+        {{"--help"}, 0, "usage: resview [OPTIONS] [X OPTIONS] [DIR]\n", ""},
         {{"-display", ":99", "-h"}, 0, "usage: resview", ""},
         {{"no-such-dir"}, 1, "", "resview: cannot enter no-such-dir: No such file or directory\n"},
+        {{"--bogus"}, 2, "", "resview: unknown option --bogus\nsee resview --help\n"},
+        {{".", "."}, 2, "", "resview: more than one directory given: .\nsee resview --help\n"},
+        {{"--file", "1011"}, 2, "",
+         "resview: --file takes a whole number from 0 to 1010, not \"1011\"\n"
+         "see resview --help\n"},
+        {{"--fit", "--centre", "1,2"}, 2, "",
+         "resview: --fit chooses --centre, --tx, --ty and --tz itself: give either --fit or "
+         "them\nsee resview --help\n"},
+        {{"-geometry"}, 2, "",
+         "resview: -geometry takes a value, and none was given\nsee resview --help\n"},
     };
     for (const auto &c : ending) {
         Outcome o = run_child(dir.path, [&c] {
@@ -117,13 +127,37 @@ TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
         EXPECT_EQ(o.err, c.err) << c.args.back();
     }
     std::filesystem::create_directory(dir.path + "/sub");
-    dir.write("sub/res0001.inp", TWO_TRIANGLES);
-    char *argv[] = {const_cast<char *>("resview"), const_cast<char *>("-geometry"),
-                    const_cast<char *>("400x400"), const_cast<char *>("sub"),
-                    const_cast<char *>("-iconic"), nullptr};
-    viewer_main(5, argv);
-    EXPECT_EQ(gl_calls.front(), "glutInit(4, resview)");
+    dir.write("sub/res0002.inp", TWO_TRIANGLES);
+    char *argv[] = {const_cast<char *>("resview"),  const_cast<char *>("-geometry"),
+                    const_cast<char *>("400x250+5+5"), const_cast<char *>("sub"),
+                    const_cast<char *>("-iconic"),  const_cast<char *>("--file=2"),
+                    const_cast<char *>("--rot-x"),  const_cast<char *>("-30"),
+                    const_cast<char *>("--centre"), const_cast<char *>("0.5,-2"),
+                    nullptr};
+    viewer_main(10, argv);
+    EXPECT_EQ(gl_calls[0], "glutInit(4, resview)");
+    EXPECT_EQ(gl_calls[2], "glutInitWindowSize(400, 250)");
     EXPECT_EQ(vs.mesh.nele, 2);
+    EXPECT_EQ(vs.rot_x, -30.0f);
+    gl_calls.clear();
+    display();
+    EXPECT_EQ(gl_calls[2], "glTranslatef(0, 0, -15)");
+    EXPECT_EQ(gl_calls[5], "glTranslatef(-0.5, 2, 0)") << "turned about the centre";
+}
+
+// --fit frames every file present: their box's middle becomes the centre the mesh turns about,
+// and the distance shows it whole.
+TEST_F(Viewer, FitFramesEveryFileAndTurnsAboutTheirMiddle)
+{
+    dir.write("res0000.inp", "3 1\n1 1 2 3\n1 100 20\n2 140 20\n3 100 60\n");
+    dir.write("res0001.inp", "3 1\n1 1 2 3\n1 60 0\n2 100 0\n3 60 40\n");
+    char *argv[] = {const_cast<char *>("resview"), const_cast<char *>("--fit"), nullptr};
+    viewer_main(2, argv);
+    EXPECT_EQ(vs.cx, 100.0f);
+    EXPECT_EQ(vs.cy, 30.0f);
+    EXPECT_EQ(vs.tx, 0.0f);
+    EXPECT_LE(vs.tz, -3 * 40 / 0.95f) << "x 60..140 seen whole, with a margin";
+    EXPECT_GT(vs.tz, -3 * 40 / 0.9f);
 }
 
 TEST_F(Viewer, FrameAndProjection)

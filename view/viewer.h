@@ -2,6 +2,7 @@
 // and the input handlers GLUT calls.
 #pragma once
 
+#include "view_options.h"
 #include "viewer_state.h"
 
 // Start-up: the viewer's own arguments, GLUT, the 300 x 300 window "Sample 6", callbacks, GL
@@ -9,14 +10,35 @@
 // file 1 cannot be loaded.
 int viewer_main(int argc, char **argv);
 
-// The viewer's own arguments, before GLUT sees them: -h or --help prints the usage and ends the
-// process with status 0; DIR, the first argument that is neither an X option nor its value, is
-// entered, as if the viewer had been started there, and taken out of argv. Ends the process with
-// status 1 when DIR cannot be entered.
-void take_own_arguments(int *argc, char **argv);
+// What the viewer's own arguments ask for.
+struct ViewerArgs {
+    int file_no = 1;     // the file shown first
+    ViewChoice view;     // the start view, or --fit
+    int window_w = 300;  // pixels, from -geometry WxH
+    int window_h = 300;
+};
 
-// GLUT and the viewer's window: 300 x 300, titled "Sample 6", double-buffered with depth.
-void open_window(int *argc, char **argv);
+// Reads the command line before GLUT sees it: GLUT's options (-display and -geometry with their
+// values, -iconic, -direct, -indirect, -sync, -gldebug) stay in argv; the viewer's own (--file,
+// the view options, --fit, DIR) are taken out. DIR is entered, as if the viewer had been started
+// there. Ends the process with status 0 after printing the usage for -h or --help, with status 2
+// and the two usage-error lines for an option neither takes or a second DIR, and with status 1
+// when DIR cannot be entered.
+ViewerArgs take_own_arguments(int *argc, char **argv);
+
+// The size in an X geometry ("800x600+10+20", "=640x480"), or false when it gives none.
+bool geometry_size(const char *geometry, int *w, int *h);
+
+// Puts what a asks for into vs: the first file and the view, fitted to every file present in the
+// working directory for --fit. Ends the process with status 1 when the files cannot be fitted.
+void apply_arguments(const ViewerArgs &a);
+
+// GLUT and the viewer's window: w x h, titled "Sample 6", double-buffered with depth.
+void open_window(int *argc, char **argv, int w = 300, int h = 300);
+
+// At start-up, without --fit: a line on standard error when the mesh shown lies mostly outside
+// the window, naming the file, its box and --fit.
+void note_if_outside();
 
 // Draws one frame and shows it: draw_frame, then the buffer swap.
 void display();

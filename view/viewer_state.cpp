@@ -7,7 +7,7 @@ ViewerState vs;
 
 View view_of(const ViewerState &s)
 {
-    return View{s.tx, s.ty, s.tz, s.rot_x, s.rot_y};
+    return View{s.tx, s.ty, s.tz, s.rot_x, s.rot_y, s.cx, s.cy};
 }
 
 void draw_frame()

@@ -10,6 +10,8 @@ struct ViewerState {
     float tz = -15.0f;   // translation along z: the mesh plane starts 15 units in front of the eye
     float rot_x = 0.0f;  // degrees about x, held within -90..90 while dragging
     float rot_y = 0.0f;  // degrees about y, unbounded
+    float cx = 0.0f;     // the point the mesh turns about, mesh units; the origin unless --fit
+    float cy = 0.0f;     //   or --centre set it at start-up
     float rot_x0 = 0.0f; // rot_x at the last left-button press, degrees
     float rot_y0 = 0.0f; // rot_y at the last left-button press, degrees
     int press_x = 0;     // pointer at the last left-button press, window pixels from the left

@@ -1,5 +1,6 @@
 // The viewer's window: GLUT start-up, the callbacks, the event loop, the buffer swap, and the
 // load step that ends the process when a file cannot be shown.
+#include "framing.h"
 #include "read_res.h"
 #include "viewer.h"
 
@@ -11,63 +12,19 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace
-{
-
-const char USAGE[] =
-    "usage: resview [X OPTIONS] [DIR]\n"
-    "Shows the result series res0000.inp .. res01010.inp in DIR (default: the working\n"
-    "directory), from res0001.inp on: drag or the arrow keys turn the mesh, Z/C, S/X and A/D\n"
-    "move it, N and B step through the series (10 files with Shift), Q or ESC quits.\n"
-    "X options such as -display and -geometry go to the window system.\n";
-
-// X options that take a value, which is never the series folder.
-bool takes_value(const char *arg)
-{
-    return std::strcmp(arg, "-display") == 0 || std::strcmp(arg, "-geometry") == 0;
-}
-
-} // namespace
-
-void take_own_arguments(int *argc, char **argv)
-{
-    int kept = 1;
-    bool entered = false;
-    for (int i = 1; i < *argc; ++i) {
-        const char *arg = argv[i];
-        if (takes_value(arg) && i + 1 < *argc) {
-            argv[kept++] = argv[i++];
-            argv[kept++] = argv[i];
-        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            std::fputs(USAGE, stdout);
-            std::exit(0);
-        } else if (arg[0] != '-' && !entered) {
-            // The series is read as if the viewer had been started in it.
-            if (chdir(arg) != 0) {
-                std::fprintf(stderr, "resview: cannot enter %s: %s\n", arg, std::strerror(errno));
-                std::exit(1);
-            }
-            entered = true;
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argv[kept] = nullptr;
-    *argc = kept;
-}
-
-void open_window(int *argc, char **argv)
+void open_window(int *argc, char **argv, int w, int h)
 {
     glutInit(argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(300, 300);
+    glutInitWindowSize(w, h);
     glutCreateWindow("Sample 6");
 }
 
 int viewer_main(int argc, char **argv)
 {
-    take_own_arguments(&argc, argv);
-    open_window(&argc, argv);
+    ViewerArgs args = take_own_arguments(&argc, argv);
+    apply_arguments(args);
+    open_window(&argc, argv, args.window_w, args.window_h);
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
     glutKeyboardFunc(keyboard);
@@ -76,8 +33,21 @@ int viewer_main(int argc, char **argv)
     glutMouseFunc(mouse);
     init_gl_state();
     reload_mesh(); // file 1; a missing file ends the process here, before the event loop
+    if (!args.view.fit)
+        note_if_outside();
     glutMainLoop();
     return 0;
+}
+
+void note_if_outside()
+{
+    const double share = share_inside(vs.mesh, view_of(vs));
+    if (share >= MOSTLY_OUTSIDE)
+        return;
+    Extent e;
+    e.add(vs.mesh);
+    std::fprintf(stderr, "resview: %s: %s; try resview --fit\n", res_file_name(vs.file_no),
+                 outside_text(e, share, "the window").c_str());
 }
 
 void display()

@@ -4,6 +4,7 @@
 
 const RED = [1, 0, 0, 1];
 const YELLOW = [1, 1, 0, 1];
+const MARK_POINT_SIZE = 3; // pixels: a marked element's corners
 
 // Draws with WebGL 1: the frame's vertices in one buffer, x then y, the outlines from an index
 // buffer of the mesh.
@@ -18,8 +19,8 @@ class GlDrawer {
     };
     const program = gl.createProgram();
     gl.attachShader(program, shader(gl.VERTEX_SHADER,
-      "attribute float x; attribute float y; uniform mat4 mvp;\n" +
-      "void main() { gl_Position = mvp * vec4(x, y, 0.0, 1.0); gl_PointSize = 1.0; }"));
+      "attribute float x; attribute float y; uniform mat4 mvp; uniform float size;\n" +
+      "void main() { gl_Position = mvp * vec4(x, y, 0.0, 1.0); gl_PointSize = size; }"));
     gl.attachShader(program, shader(gl.FRAGMENT_SHADER,
       "precision mediump float; uniform vec4 colour;\n" +
       "void main() { gl_FragColor = colour; }"));
@@ -29,6 +30,7 @@ class GlDrawer {
     this.y = gl.getAttribLocation(program, "y");
     this.mvp = gl.getUniformLocation(program, "mvp");
     this.colour = gl.getUniformLocation(program, "colour");
+    this.size = gl.getUniformLocation(program, "size");
     this.vertices = gl.createBuffer();
     this.outline = gl.createBuffer();
     this.marks = gl.createBuffer();
@@ -56,16 +58,19 @@ class GlDrawer {
       gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.edges, gl.STATIC_DRAW);
       this.mesh = mesh;
     }
-    // Inverted elements filled behind the red lines; degenerate ones drawn over them.
-    if (mark) this.elements(gl.TRIANGLES, markIndices(mesh, frame.inverted, false), YELLOW);
     gl.uniform4fv(this.colour, RED);
+    gl.uniform1f(this.size, 1);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
     gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_SHORT, 0);
     gl.drawArrays(gl.POINTS, 0, mesh.np);
+    // Over the red: inverted elements filled, and every marked element's edges and its corners
+    // larger, so that a crushed one shows at any scale.
     if (mark) {
-      const lines = markIndices(mesh, frame.degenerate, true);
-      this.elements(gl.LINES, lines, YELLOW);
-      this.elements(gl.POINTS, lines, YELLOW);
+      const marked = markedElements(frame);
+      this.elements(gl.TRIANGLES, markIndices(mesh, frame.inverted, false), YELLOW);
+      this.elements(gl.LINES, markIndices(mesh, marked, true), YELLOW);
+      gl.uniform1f(this.size, MARK_POINT_SIZE);
+      this.elements(gl.POINTS, markIndices(mesh, marked, false), YELLOW);
     }
   }
 
@@ -78,6 +83,11 @@ class GlDrawer {
     gl.drawElements(mode, indices.length, gl.UNSIGNED_SHORT, 0);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
   }
+}
+
+// The elements marked: inverted, then degenerate.
+function markedElements(frame) {
+  return Array.from(frame.inverted).concat(Array.from(frame.degenerate));
 }
 
 // The corners of the listed elements: as triangles, or as their three segments.
@@ -104,16 +114,17 @@ class CanvasDrawer {
     const eye = eyeCoordinates(frame, view);
     const mesh = frame.mesh;
     const red = 0xff0000ff, yellow = 0xff00ffff; // little-endian RGBA
-    if (mark)
-      for (const e of frame.inverted) fillTriangle(px, w, h, eye, mesh.corners, 3 * e, yellow);
     for (let i = 0; i < mesh.edges.length; i += 2)
       segment(px, w, h, eye, mesh.edges[i], mesh.edges[i + 1], red);
-    for (let i = 0; i < mesh.np; ++i) point(px, w, h, eye, i, red);
-    for (const e of mark ? frame.degenerate : [])
-      for (let j = 0; j < 6; j += 2) {
-        segment(px, w, h, eye, mesh.lines[6 * e + j], mesh.lines[6 * e + j + 1], yellow);
-        point(px, w, h, eye, mesh.lines[6 * e + j], yellow);
-      }
+    for (let i = 0; i < mesh.np; ++i) point(px, w, h, eye, i, red, 1);
+    if (mark) {
+      for (const e of frame.inverted) fillTriangle(px, w, h, eye, mesh.corners, 3 * e, yellow);
+      for (const e of markedElements(frame))
+        for (let j = 0; j < 6; j += 2) {
+          segment(px, w, h, eye, mesh.lines[6 * e + j], mesh.lines[6 * e + j + 1], yellow);
+          point(px, w, h, eye, mesh.lines[6 * e + j], yellow, MARK_POINT_SIZE);
+        }
+    }
     this.context.putImageData(image, 0, 0);
   }
 }
@@ -134,11 +145,16 @@ function toPicture(x, y, z, w, h) {
   return [(NEAR_PLANE * x / -z + 1) / 2 * w, (1 - NEAR_PLANE * y / -z) / 2 * h];
 }
 
-function point(px, w, h, eye, i, colour) {
+// Node i as a square of size pixels (an odd number): the pixels whose centres it covers.
+function point(px, w, h, eye, i, colour, size) {
   const z = eye[3 * i + 2];
   if (z > -NEAR_PLANE || z < -FAR_PLANE) return;
   const [x, y] = toPicture(eye[3 * i], eye[3 * i + 1], z, w, h);
-  if (x >= 0 && y >= 0 && x < w && y < h) px[Math.floor(y) * w + Math.floor(x)] = colour;
+  if (x < 0 || y < 0 || x >= w || y >= h) return; // clipped by its centre, as OpenGL clips it
+  const r = (size - 1) / 2;
+  for (let py = Math.floor(y) - r; py <= Math.floor(y) + r; ++py)
+    for (let qx = Math.floor(x) - r; qx <= Math.floor(x) + r; ++qx)
+      if (qx >= 0 && py >= 0 && qx < w && py < h) px[py * w + qx] = colour;
 }
 
 // The segment from node a to node b, the part behind the near plane cut off.

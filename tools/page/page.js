@@ -26,7 +26,7 @@ class Page {
       view: Object.assign({}, meta.view),
       mark: meta.mark,
     };
-    this.notes = [];
+    this.notes = meta.notes.map((n) => "left out: " + n);
     this.canvas = document.getElementById("view");
     this.status = document.getElementById("status");
     this.slider = document.getElementById("slider");
@@ -135,7 +135,7 @@ class Page {
     const n = this.files[this.state.place];
     const notes = this.notes.concat(this.fragmentNote ? [this.fragmentNote] : []);
     this.status.textContent = statusText(n, frame, this.meta.times[this.state.place],
-      this.state.mark) + (notes.length ? " | " + notes.join(" | ") : "");
+      this.meta.time_unit, this.state.mark) + (notes.length ? " | " + notes.join(" | ") : "");
     this.slider.value = String(this.state.place);
     this.marks.checked = this.state.mark;
     this.keepAddress();

@@ -53,8 +53,13 @@ function readFragment(fragment, state, files) {
     const value = eq < 0 ? "" : decodeURIComponent(part.slice(eq + 1));
     const number = parseDecimal(value);
     const view = { "rot-x": "rot_x", "rot-y": "rot_y", tx: "tx", ty: "ty", tz: "tz" }[key];
+    const centre = key === "centre" ? value.split(",").map(parseDecimal) : null;
     if (key === "file" && /^\d+$/.test(value)) {
       state.place = nearestPlace(files, Number(value));
+    } else if (centre && centre.length === 2 &&
+      centre.every((c) => c !== null && Number.isFinite(Math.fround(c)))) {
+      state.view.cx = Math.fround(centre[0]);
+      state.view.cy = Math.fround(centre[1]);
     } else if (view && number !== null && Number.isFinite(Math.fround(number))) {
       state.view[view] = Math.fround(number);
     } else if (key === "mark" && (value === "0" || value === "1")) {
@@ -66,12 +71,14 @@ function readFragment(fragment, state, files) {
   return ignored;
 }
 
-// The fragment that opens the same file and view.
+// The fragment that opens the same file and view; the centre only where the mesh does not turn
+// about the origin.
 function fragmentOf(state, files) {
   const v = state.view;
+  const centre = v.cx || v.cy ? "&centre=" + floatText(v.cx) + "," + floatText(v.cy) : "";
   return "#file=" + files[state.place] + "&rot-x=" + floatText(v.rot_x) +
     "&rot-y=" + floatText(v.rot_y) + "&tx=" + floatText(v.tx) + "&ty=" + floatText(v.ty) +
-    "&tz=" + floatText(v.tz) + "&mark=" + (state.mark ? 1 : 0);
+    "&tz=" + floatText(v.tz) + centre + "&mark=" + (state.mark ? 1 : 0);
 }
 
 // What key does to state, as the viewer's keys do it: each step added in double precision and
@@ -136,10 +143,18 @@ function rotation(degrees, x, y, z) {
     t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0, 0, 0, 0, 1);
 }
 
-// The model-view matrix of the viewer's frame: T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y).
+// glTranslatef(x, y, z).
+function translation(x, y, z) {
+  return Float64Array.of(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1);
+}
+
+// The model-view matrix of the viewer's frame: T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . T(-c),
+// turned about the centre c; the last factor is left out where c is the origin, as the viewer
+// leaves out its call.
 function modelView(v) {
-  const t = Float64Array.of(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, v.tx, v.ty, v.tz, 1);
-  return multiply(multiply(t, rotation(v.rot_x, 1, 0, 0)), rotation(v.rot_y, 0, 1, 0));
+  const turned = multiply(multiply(translation(v.tx, v.ty, v.tz), rotation(v.rot_x, 1, 0, 0)),
+    rotation(v.rot_y, 0, 1, 0));
+  return v.cx || v.cy ? multiply(turned, translation(-v.cx, -v.cy, 0)) : turned;
 }
 
 // Reads the files of the series out of the inflated chunks, in order: each file's connectivity,
@@ -222,9 +237,11 @@ function edgesOf(lines) {
   return Uint16Array.from(edges);
 }
 
-// The status line of file n: "file_no:N nele:M NAME t=T s", the faults' counts with the marks on.
-function statusText(n, frame, time, mark) {
-  let text = "file_no:" + n + " nele:" + frame.mesh.nele + " " + fileName(n) + " t=" + time + " s";
+// The status line of file n: "file_no:N nele:M NAME t=T s" (the unit only where the times have
+// one), the faults' counts with the marks on.
+function statusText(n, frame, time, unit, mark) {
+  let text = "file_no:" + n + " nele:" + frame.mesh.nele + " " + fileName(n) + " t=" + time +
+    (unit ? " " + unit : "");
   if (mark)
     text += " inverted:" + frame.inverted.length + " degenerate:" + frame.degenerate.length;
   return text;

@@ -36,6 +36,13 @@ std::string float_text(float v)
     std::uint32_t want = 0, got = 0;
     std::memcpy(&want, &v, sizeof v);
     char buf[32];
+    // The shortest text that reads back as v as a float ("230", not "2.3e+02"), if it reads back
+    // through a double too; else the fewest digits that do.
+    char *shortest = std::to_chars(buf, buf + sizeof buf - 1, v).ptr;
+    *shortest = '\0';
+    float first = 0;
+    if (parse_float(buf, &first) && (std::memcpy(&got, &first, sizeof first), got == want))
+        return buf;
     for (int precision = 1;; ++precision) {
         char *end =
             std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::general, precision).ptr;
