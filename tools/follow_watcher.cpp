@@ -170,7 +170,9 @@ Status FollowWatcher::wait(double limit_s, const sigset_t &open_mask, std::vecto
         return s;
     for (int n = range_.first; n <= range_.last; n += range_.every) {
         const auto k = (std::size_t)n;
-        bool done = closed[k];
+        // A file closed again as it was handled (in the first pass, which the watching
+        // overlaps) is not complete again.
+        bool done = closed[k] && !(signature(n) == taken_[k]);
         if (fd_ < 0 || pending_[k]) {
             // Complete once unchanged for the settling time, and not taken as it is.
             Signature sig = listed[k] ? signature(n) : Signature{};

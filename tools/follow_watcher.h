@@ -48,8 +48,9 @@ class FollowWatcher
     // The pending files, in series order.
     std::vector<int> pending() const;
 
-    // Starts watching, after the files present have been handled. Where the folder cannot be
-    // watched it polls every second instead, and the error says so (the watching goes on).
+    // Starts watching, before the files present are handled, so that a file that lands while
+    // they are is followed. Where the folder cannot be watched it polls every second instead,
+    // and the error says so (the watching goes on).
     Status start();
 
     // Sleeps until an event, the next look at the files or limit_s seconds, with the stop signals

@@ -2,7 +2,7 @@
 against resrender's, with WebGL and on the 2-D canvas; keys, drags and the address; the marks; no
 request of any kind; and the page as an output: whole or not at all.
 
-usage: python3 res2html_test.py RES2HTML RESRENDER SAMPLE_SERIES
+usage: python3 res2html_test.py RES2HTML RESRENDER SAMPLE_SERIES PUNCH_SCRIPT
 """
 import io
 import os
@@ -20,7 +20,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-RES2HTML = RESRENDER = SAMPLE = None
+RES2HTML = RESRENDER = SAMPLE = PUNCH = None
 RED, YELLOW = (255, 0, 0), (255, 255, 0)
 
 
@@ -215,6 +215,25 @@ class Res2html(unittest.TestCase):
                 self.assertEqual(pixels_of(*picture(d.find_element(By.ID, "view")
                                                     .screenshot_as_png), YELLOW), set())
 
+    def test_a_solvers_folding_series_is_marked_as_resrender_marks_it(self):
+        """A real solver's series in millimetres, fitted: each inverted sliver shows."""
+        punch = os.path.join(self.dir, "punch")
+        os.mkdir(punch)
+        subprocess.run(["FreeFem++", "-nw", "-v", "0", PUNCH, punch, "10"], check=True,
+                       timeout=120, capture_output=True)
+        out = os.path.join(self.dir, "punch-png")
+        self.assertEqual(run(RESRENDER, "--fit", "--mark", "--png", out, punch).returncode, 0)
+        path = os.path.join(self.dir, "punch.html")
+        r = run(RES2HTML, "--fit", "--mark", "-o", path, punch)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(r.stdout.startswith("view: --centre "), r.stdout)
+        for webgl in (True, False):
+            with self.subTest(webgl=webgl):
+                d = self.open(self.driver(webgl), path, "#file=9")
+                self.assertIn(" inverted:43 ", shown(d, "file_no:9 "))
+                self.assert_like_resrender(d, os.path.join(out, "res0009.png"), colour=YELLOW,
+                                           what="marks")
+
     def test_no_request_of_any_kind(self):
         path = self.page("300x300.html", "--size", "300x300", "--dt", "1")
         with open(path, encoding="utf-8") as f:
@@ -267,6 +286,6 @@ class Res2html(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    RES2HTML, RESRENDER, SAMPLE = (os.path.abspath(a) for a in sys.argv[1:4])
-    del sys.argv[1:4]
+    RES2HTML, RESRENDER, SAMPLE, PUNCH = (os.path.abspath(a) for a in sys.argv[1:5])
+    del sys.argv[1:5]
     unittest.main(verbosity=2)

@@ -167,9 +167,9 @@ class Renderer
         } else if (tool_.following() && !left_named_ && share_inside(mesh, choice.view) < 1) {
             Extent box;
             box.add(mesh);
-            tool_.report().fault(std::string(res_file_name(n)) + ": " +
-                                 outside_text(box, 1, "the view that --fit chose at the start") +
-                                 "; a run with --fit over the files now present frames them all");
+            tool_.report().fault(std::string(res_file_name(n)) + ": " + box_text(box) +
+                                 " runs out of the view that --fit chose at the start; a run "
+                                 "with --fit over the files now present frames them all");
             left_named_ = true;
         }
         return Status();

@@ -415,6 +415,31 @@ TEST(Resrender, AMeshOutsideThePictureIsNamedAndFit)
     EXPECT_GE(right, 287);
     EXPECT_LE(right, 296);
 
+    // A follow that starts before any file frames the first one, and names once a later file
+    // that runs out of that view.
+    TempDir empty;
+    Child c;
+    std::vector<std::string> env = gl_program_env();
+    env.push_back("DISPLAY");
+    ASSERT_TRUE(spawn(&c, {RESRENDER_EXE, "--fit", "--follow", "--idle", "1", "--png", "f", "."},
+                      empty.path, env));
+    for (int n = 0; n < 3; ++n) {
+        const std::string name = "res000" + std::to_string(n);
+        empty.write(name + ".inp", scaled(20 + 10 * n, 230));
+        for (double end = now_ms() + 10000;
+             !std::filesystem::exists(empty.path + "/f/" + name + ".png") && now_ms() < end;)
+            pump(&c, 20);
+    }
+    ASSERT_TRUE(wait_exit(&c, 20000));
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(c.out.rfind("view: --centre 230,0 --tx 0 --ty 0 --tz ", 0), 0u) << c.out;
+    EXPECT_EQ(c.err.rfind("res0001.inp: the mesh (x 110..350, y -60..60) runs out of the view "
+                          "that --fit chose at the start; ",
+                          0),
+              0u)
+        << c.err;
+    EXPECT_EQ(c.err.find("res0002.inp:"), std::string::npos) << "named once";
+
     std::vector<std::string> again = {"--png", "again"};
     std::istringstream view(o.out.substr(6));
     for (std::string word; view >> word;)

@@ -154,9 +154,6 @@ bool SeriesLoop::all_good() const
 // Follows the series after the first pass.
 Status SeriesLoop::follow_files(const FileStep &step)
 {
-    Status note = watcher_->start();
-    if (!note.ok())
-        report_->note(note.message());
     double last_complete = now_s();
     sigset_t open_mask = block_stop_signals();
     Status s;
@@ -186,8 +183,13 @@ Status SeriesLoop::run(const FileStep &step, const std::function<Status()> &firs
     std::fill(state_.begin(), state_.end(), FileState::UNSEEN);
     std::fill(faults_.begin(), faults_.end(), std::string());
     done_ = stopped_by_ = ended_by_ = 0;
-    if (follow_.on)
+    if (follow_.on) {
+        // Watching from before the first pass: a file that lands while it runs is followed.
         watcher_ = std::make_unique<FollowWatcher>(dir_, range_, follow_.poll);
+        Status note = watcher_->start();
+        if (!note.ok())
+            report_->note(note.message());
+    }
     Status s = first_pass(step);
     if (s.ok() && follow_.on && first_pass_done)
         s = first_pass_done();

@@ -106,10 +106,15 @@ double share_inside(const Mesh &m, const View &v)
     return share_within(lo[0], hi[0]) * share_within(lo[1], hi[1]) * seen / m.np;
 }
 
+std::string box_text(const Extent &e)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "the mesh (x %.6g..%.6g, y %.6g..%.6g)", e.xmin, e.xmax,
+                  e.ymin, e.ymax);
+    return text;
+}
+
 std::string outside_text(const Extent &e, double share, const char *picture)
 {
-    char text[256];
-    std::snprintf(text, sizeof text, "the mesh (x %.6g..%.6g, y %.6g..%.6g) lies %s %s", e.xmin,
-                  e.xmax, e.ymin, e.ymax, share > 0 ? "mostly outside" : "outside", picture);
-    return text;
+    return box_text(e) + " lies " + (share > 0 ? "mostly outside " : "outside ") + picture;
 }

@@ -28,6 +28,9 @@ Status fit_view(const Extent &e, View *v);
 // wholly outside.
 double share_inside(const Mesh &m, const View &v);
 
+// "the mesh (x 0..120, y 0..40)" for box e.
+std::string box_text(const Extent &e);
+
 // "the mesh (x 0..120, y 0..40) lies mostly outside the picture" for box e and the share inside
 // (share_inside), with "wholly" left out where nothing is inside; `picture` names what it lies
 // outside of ("the picture", "the window").

@@ -3,12 +3,15 @@
 // GoogleTest comes before Xlib, whose macros (None, Bool) would break its headers.
 #include <gtest/gtest.h>
 
+#include "series_health.h"
 #include "x_session.h"
 
 #include <X11/keysym.h>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -93,9 +96,11 @@ class EndToEnd : public ::testing::Test
     }
 
     // Starts resview in the scratch directory and waits for its first picture.
-    void launch()
+    void launch(const std::vector<std::string> &args = {})
     {
-        ASSERT_TRUE(spawn(&viewer, {resview_exe()}, dir.path, gl_program_env()));
+        std::vector<std::string> argv = {resview_exe()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_TRUE(spawn(&viewer, argv, dir.path, gl_program_env()));
         win = find_window(dpy, "Sample 6", 20000);
         ASSERT_NE(win, 0u) << viewer.err;
         ASSERT_TRUE(park_window(dpy, win, 100, 100));
@@ -361,6 +366,95 @@ TEST_F(EndToEnd, RendererMatchesTheWindow)
             }
         }
     }
+}
+
+// The box of the red pixels: left, top, right, bottom; left > right when there are none.
+std::array<int, 4> red_box(const Image &img)
+{
+    std::array<int, 4> box = {img.w, img.h, -1, -1};
+    for (int y = 0; y < img.h; ++y)
+        for (int x = 0; x < img.w; ++x)
+            if (img.at(x, y) == RED)
+                box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x),
+                       std::max(box[3], y)};
+    return box;
+}
+
+// A series that a real solver wrote, in its own units: a rubber block 120 mm wide pressed until
+// its mesh folds. Opened as it is, the viewer says that it lies mostly outside the window; with
+// --fit it shows all of it, as resrender --fit frames it, and a drag turns it about the middle of
+// the series' box. resrender's marks show every inverted element of the last file.
+TEST_F(EndToEnd, ASolversSeriesInMillimetresFramedAndMarked)
+{
+    Outcome solver = run_program({"FreeFem++", "-nw", "-v", "0", PUNCH_SCRIPT, dir.path, "10"},
+                                 dir.path);
+    ASSERT_EQ(solver.status, 0) << solver.out << solver.err;
+    std::vector<std::string> env = gl_program_env();
+    env.push_back("DISPLAY");
+    Outcome r = run_program(
+        {program("RESRENDER_EXE", RESRENDER_BUILD_EXE), "--fit", "--mark", "--png", "marks", "."},
+        dir.path, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    double cx = 0, cy = 0, tz = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "view: --centre %lf,%lf --tx 0 --ty 0 --tz %lf", &cx,
+                          &cy, &tz),
+              3)
+        << r.out;
+    // Where mesh point (x, y) lands once turned by rot_y degrees about the centre.
+    const auto pixel = [&](double x, double y, double rot_y) {
+        const double a = rot_y * M_PI / 180, ex = (x - cx) * std::cos(a);
+        const double ez = tz - (x - cx) * std::sin(a);
+        return std::pair<double, double>{(3 * ex / -ez + 1) * 150, (1 - 3 * (y - cy) / -ez) * 150};
+    };
+
+    launch();
+    for (double end = now_ms() + 10000; viewer.err.empty() && now_ms() < end;)
+        pump(&viewer, 20);
+    EXPECT_EQ(viewer.err.rfind("resview: res0001.inp: the mesh (x ", 0), 0u) << viewer.err;
+    EXPECT_NE(viewer.err.find(") lies mostly outside the window; try resview --fit\n"),
+              std::string::npos)
+        << viewer.err;
+    kill_child(&viewer);
+
+    auto mesh = std::make_unique<Mesh>();
+    ASSERT_EQ(load_res(dir.path.c_str(), 1, mesh.get()).status, LoadStatus::LOADED);
+    launch({"--fit"});
+    for (double rot_y : {0.0, 60.0}) {
+        if (rot_y > 0) {
+            move_pointer(dpy, 250, 250);
+            press_button(dpy, 1, true);
+            move_pointer(dpy, 280, 250);
+            move_pointer(dpy, 310, 250);
+            press_button(dpy, 1, false);
+        }
+        std::array<int, 4> box = red_box(settle(500)), want = {300, 300, 0, 0};
+        for (int i = 0; i < mesh->np; ++i) {
+            auto p = pixel(mesh->x[i], mesh->y[i], rot_y);
+            want = {std::min(want[0], (int)p.first), std::min(want[1], (int)p.second),
+                    std::max(want[2], (int)p.first), std::max(want[3], (int)p.second)};
+        }
+        for (int k = 0; k < 4; ++k)
+            EXPECT_NEAR(box[k], want[k], 2) << "rot_y " << rot_y << ", side " << k;
+    }
+    EXPECT_EQ(viewer.out + viewer.err, "");
+
+    Image img = read_png(dir.path + "/marks/res0009.png");
+    ASSERT_EQ(load_res(dir.path.c_str(), 9, mesh.get()).status, LoadStatus::LOADED);
+    SeriesHealth health(dir.path.c_str());
+    const Health &h = health.measure(9, *mesh);
+    ASSERT_GT(h.ninverted, 20);
+    int unmarked = 0;
+    for (int e = 0; e < mesh->nele; ++e) {
+        double x = 0, y = 0;
+        element_centroid(*mesh, e, &x, &y);
+        auto p = pixel(x, y, 0);
+        bool yellow = false;
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx)
+                yellow |= img.at((int)p.first + dx, (int)p.second + dy) == 0xffff00;
+        unmarked += h.inverted[e] && !yellow;
+    }
+    EXPECT_EQ(unmarked, 0) << "of " << h.ninverted << " inverted elements";
 }
 
 int count_of(const std::string &text, const std::string &what)
