@@ -1,6 +1,8 @@
-// The reader on a max-size result file, against a reader that takes the same steps with fscanf.
+// The reader on a max-size result file, against a reader that takes the same steps with fscanf;
+// and what the viewer's --fit adds to its first frame: reading every file of a series for its box.
 #include "bench_support.h"
 #include "child.h"
+#include "framing.h"
 #include "read_res.h"
 
 #include <benchmark/benchmark.h>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -67,8 +70,25 @@ void BM_fscanf_reader(benchmark::State &state)
     allocations_per_read(state, before);
 }
 
+// --fit's box of a whole series: 1011 files of the sample series, or of max-size meshes.
+void BM_fit_extent(benchmark::State &state, const char *series)
+{
+    for (auto _ : state) {
+        Extent e = range_extent(series, Range{});
+        benchmark::DoNotOptimize(e.xmax);
+    }
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(BM_fit_extent, sample, "series/sample")
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK_CAPTURE(BM_fit_extent, max_size, "series/max")
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_read_res)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();
 BENCHMARK(BM_fscanf_reader)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();
 
@@ -76,7 +96,8 @@ int main(int argc, char **argv)
 {
     TempDir dir;
     write_max_size_file(dir.path);
-    if (chdir(dir.path.c_str()) != 0)
+    if (mkdir((dir.path + "/series").c_str(), 0755) != 0 ||
+        !write_both_series(dir.path + "/series") || chdir(dir.path.c_str()) != 0)
         return 1;
     // Interleave the repetitions of both readers, so a slow spell of a shared machine falls on
     // both alike and the ratio holds.
@@ -95,5 +116,9 @@ int main(int argc, char **argv)
         print_figure("reader speed-up over the fscanf reader", base / real, "x");
         print_figure("heap allocations per read_res (the open file)", allocs, "");
     }
+    print_figure("resview --fit, added to the first frame: sample series",
+                 rep.ms("BM_fit_extent/sample"), "ms");
+    print_figure("resview --fit, added to the first frame: 1011 max-size files",
+                 rep.ms("BM_fit_extent/max_size"), "ms");
     return chdir("/") == 0 ? 0 : 1;
 }
