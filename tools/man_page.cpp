@@ -1,6 +1,7 @@
 // man-page IN OUT: a man page from its source, each line "@NAME@" replaced by the shared text of
 // that name, so that the help every program shares is written once. Run by the build.
 #include "shared_usage.h"
+#include "view_options.h"
 #include "whole_file.h"
 
 #include <cstdio>
@@ -22,6 +23,8 @@ int main(int argc, char **argv)
         {"@FOLLOW_OPTION@", FOLLOW_MAN},
         {"@POLL_IDLE_OPTIONS@", POLL_IDLE_MAN},
         {"@COMMAND_LINE@", COMMAND_LINE_MAN},
+        {"@VIEW_OPTIONS@", VIEW_MAN},
+        {"@OUTSIDE@", OUTSIDE_MAN},
     };
     std::ifstream in(argv[1]);
     if (!in) {
