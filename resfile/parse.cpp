@@ -54,7 +54,8 @@ int column(const Reader &r)
         return false;
     }
     // A text editor's UTF-8 byte-order mark, which the format does not allow, at the file's start.
-    if (r.base + (r.p - r.origin) == 0 && q - r.p >= 3 && std::memcmp(r.p, "\xef\xbb\xbf", 3) == 0) {
+    if (r.base + (r.p - r.origin) == 0 && q - r.p >= 3 &&
+        std::memcmp(r.p, "\xef\xbb\xbf", 3) == 0) {
         fail(r, 1, "the file begins with a UTF-8 byte-order mark; save it without one");
         return false;
     }

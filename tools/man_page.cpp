@@ -19,12 +19,9 @@ int main(int argc, char **argv)
         const char *line;
         const char *text;
     } shared[] = {
-        {"@RANGE_OPTIONS@", RANGE_MAN},
-        {"@FOLLOW_OPTION@", FOLLOW_MAN},
-        {"@POLL_IDLE_OPTIONS@", POLL_IDLE_MAN},
-        {"@COMMAND_LINE@", COMMAND_LINE_MAN},
-        {"@VIEW_OPTIONS@", VIEW_MAN},
-        {"@OUTSIDE@", OUTSIDE_MAN},
+        {"@RANGE_OPTIONS@", RANGE_MAN},         {"@FOLLOW_OPTION@", FOLLOW_MAN},
+        {"@POLL_IDLE_OPTIONS@", POLL_IDLE_MAN}, {"@COMMAND_LINE@", COMMAND_LINE_MAN},
+        {"@VIEW_OPTIONS@", VIEW_MAN},           {"@OUTSIDE@", OUTSIDE_MAN},
     };
     std::ifstream in(argv[1]);
     if (!in) {

@@ -14,16 +14,16 @@ namespace
 std::string json_string(const std::string &text)
 {
     std::string j = "\"";
-    for (unsigned char c : text) {
+    for (char c : text) {
         if (c == '"' || c == '\\') {
             j += '\\';
-            j += (char)c;
-        } else if (c < 0x20 || c == '<') {
+            j += c;
+        } else if ((unsigned char)c < 0x20 || c == '<') {
             char u[8];
-            std::snprintf(u, sizeof u, "\\u%04x", c);
+            std::snprintf(u, sizeof u, "\\u%04x", (unsigned)(unsigned char)c);
             j += u;
         } else {
-            j += (char)c;
+            j += c;
         }
     }
     return j + "\"";
@@ -33,14 +33,13 @@ std::string json_string(const std::string &text)
 std::string meta_json(const PageSettings &s, const PageEncoder &data)
 {
     const View &v = s.view;
-    std::string j = "{\"w\":" + std::to_string(s.w) + ",\"h\":" + std::to_string(s.h) +
-                    ",\"fps\":" + std::to_string(s.fps) +
-                    ",\"mark\":" + (s.mark ? "true" : "false") +
-                    ",\"view\":{\"rot_x\":" + float_text(v.rot_x) +
-                    ",\"rot_y\":" + float_text(v.rot_y) + ",\"tx\":" + float_text(v.tx) +
-                    ",\"ty\":" + float_text(v.ty) + ",\"tz\":" + float_text(v.tz) +
-                    ",\"cx\":" + float_text(v.cx) + ",\"cy\":" + float_text(v.cy) +
-                    "},\"time_unit\":\"" + s.time_unit + "\",\"notes\":[";
+    std::string j =
+        "{\"w\":" + std::to_string(s.w) + ",\"h\":" + std::to_string(s.h) +
+        ",\"fps\":" + std::to_string(s.fps) + ",\"mark\":" + (s.mark ? "true" : "false") +
+        ",\"view\":{\"rot_x\":" + float_text(v.rot_x) + ",\"rot_y\":" + float_text(v.rot_y) +
+        ",\"tx\":" + float_text(v.tx) + ",\"ty\":" + float_text(v.ty) +
+        ",\"tz\":" + float_text(v.tz) + ",\"cx\":" + float_text(v.cx) +
+        ",\"cy\":" + float_text(v.cy) + "},\"time_unit\":\"" + s.time_unit + "\",\"notes\":[";
     for (std::size_t k = 0; k < s.notes.size(); ++k)
         j += std::string(k ? "," : "") + json_string(s.notes[k]);
     j += "],\"files\":[";

@@ -35,8 +35,8 @@ std::string usage()
                "(its folder\n"
                "                 made if missing)\n"
                "  --fps N        frames per second of the GIF, 1..50 (default 25)\n") +
-           RANGE_USAGE +
-           VIEW_USAGE + "  --size WxH     picture size, 1..4096 each (default 300x300)\n" +
+           RANGE_USAGE + VIEW_USAGE +
+           "  --size WxH     picture size, 1..4096 each (default 300x300)\n" +
            "  --fit          --centre, --tx, --ty and --tz chosen so that the range fills the "
            "picture;\n"
            "                 the view is printed as options for a later run\n" +
@@ -107,8 +107,7 @@ class Renderer
     // fitted: the view was chosen before the run; otherwise --fit chooses it by the first file.
     Renderer(Options *opt, SeriesTool *tool, bool fitted, const OffscreenContext &ctx,
              FrameWriter *writer)
-        : opt_(opt), tool_(*tool), ctx_(ctx), writer_(writer), health_(tool->dir()),
-          fitted_(fitted)
+        : opt_(opt), tool_(*tool), ctx_(ctx), writer_(writer), health_(tool->dir()), fitted_(fitted)
     {
     }
 

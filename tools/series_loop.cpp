@@ -2,9 +2,9 @@
 
 #include "stop_signals.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <condition_variable>
 #include <dirent.h>
 #include <mutex>

@@ -79,8 +79,9 @@ class SeriesTool
     // Ends the run: "PROGRAM: failure" when an output could not be written, a line when no file
     // of the range was present, then "PROGRAM: N VERB in S s, N missing, N broken, A-B not
     // written; WHERE" (with the signal that stopped or ended it), where the gaps are missing and
-    // the indices after the last file present are not written. Returns the exit status: 0 when every present file
-    // was written and one was present, 1 otherwise, 128 + the signal that stopped the run.
+    // the indices after the last file present are not written. Returns the exit status: 0 when
+    // every present file was written and one was present, 1 otherwise, 128 + the signal that
+    // stopped the run.
     int finish(const std::string &where);
 
     // "PROGRAM: no result file of 0..1010 is present in DIR", and what DIR holds instead when its

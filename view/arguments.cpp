@@ -3,10 +3,12 @@
 #include "framing.h"
 #include "viewer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -39,10 +41,9 @@ bool glut_takes_value(const char *arg)
 
 bool glut_flag(const char *arg)
 {
-    for (const char *f : {"-iconic", "-direct", "-indirect", "-sync", "-gldebug"})
-        if (std::strcmp(arg, f) == 0)
-            return true;
-    return false;
+    const char *const flags[] = {"-iconic", "-direct", "-indirect", "-sync", "-gldebug"};
+    return std::any_of(std::begin(flags), std::end(flags),
+                       [arg](const char *f) { return std::strcmp(arg, f) == 0; });
 }
 
 [[noreturn]] void refuse(const std::string &what)

@@ -7,12 +7,12 @@
 
 #include <vector>
 
-constexpr double NEAR_PLANE = 3.0;    // distance from the eye, mesh units
-constexpr double FAR_PLANE = 10000.0; // distance from the eye, mesh units
+constexpr double NEAR_PLANE = 3.0;      // distance from the eye, mesh units
+constexpr double FAR_PLANE = 10000.0;   // distance from the eye, mesh units
 constexpr float MARK_POINT_SIZE = 3.0f; // pixels: a marked element's corners
 
-// Where the model is placed: a point p is drawn at T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . T(-c) . p,
-// turned about the centre c = (cx, cy, 0). With the centre at the origin, as it starts, that is
+// Where the model is placed: a point p is drawn at T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . T(-c) .
+// p, turned about the centre c = (cx, cy, 0). With the centre at the origin, as it starts, that is
 // T(tx, ty, tz) . Rx(rot_x) . Ry(rot_y) . p, and no call is made for the centre.
 struct View {
     float tx = 0.0f;    // mesh units

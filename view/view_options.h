@@ -31,7 +31,8 @@ holds them.
 )";
 
 // A mesh mostly outside the picture, and --fit, for the man pages of the programs that draw.
-inline constexpr char OUTSIDE_MAN[] = R"(A mesh whose nodes lie mostly outside the picture (less than half of the box of its nodes,
+inline constexpr char OUTSIDE_MAN[] =
+    R"(A mesh whose nodes lie mostly outside the picture (less than half of the box of its nodes,
 turned and projected, inside it; a mesh in millimetres where the view spans \-5 to 5, say) is
 named once a run on standard error, with its box:
 .PP

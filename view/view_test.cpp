@@ -104,13 +104,19 @@ TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
         {{"no-such-dir"}, 1, "", "resview: cannot enter no-such-dir: No such file or directory\n"},
         {{"--bogus"}, 2, "", "resview: unknown option --bogus\nsee resview --help\n"},
         {{".", "."}, 2, "", "resview: more than one directory given: .\nsee resview --help\n"},
-        {{"--file", "1011"}, 2, "",
+        {{"--file", "1011"},
+         2,
+         "",
          "resview: --file takes a whole number from 0 to 1010, not \"1011\"\n"
          "see resview --help\n"},
-        {{"--fit", "--centre", "1,2"}, 2, "",
+        {{"--fit", "--centre", "1,2"},
+         2,
+         "",
          "resview: --fit chooses --centre, --tx, --ty and --tz itself: give either --fit or "
          "them\nsee resview --help\n"},
-        {{"-geometry"}, 2, "",
+        {{"-geometry"},
+         2,
+         "",
          "resview: -geometry takes a value, and none was given\nsee resview --help\n"},
     };
     for (const auto &c : ending) {
@@ -128,11 +134,16 @@ TEST_F(Viewer, OwnArgumentsBeforeAnyWindow)
     }
     std::filesystem::create_directory(dir.path + "/sub");
     dir.write("sub/res0002.inp", TWO_TRIANGLES);
-    char *argv[] = {const_cast<char *>("resview"),  const_cast<char *>("-geometry"),
-                    const_cast<char *>("400x250+5+5"), const_cast<char *>("sub"),
-                    const_cast<char *>("-iconic"),  const_cast<char *>("--file=2"),
-                    const_cast<char *>("--rot-x"),  const_cast<char *>("-30"),
-                    const_cast<char *>("--centre"), const_cast<char *>("0.5,-2"),
+    char *argv[] = {const_cast<char *>("resview"),
+                    const_cast<char *>("-geometry"),
+                    const_cast<char *>("400x250+5+5"),
+                    const_cast<char *>("sub"),
+                    const_cast<char *>("-iconic"),
+                    const_cast<char *>("--file=2"),
+                    const_cast<char *>("--rot-x"),
+                    const_cast<char *>("-30"),
+                    const_cast<char *>("--centre"),
+                    const_cast<char *>("0.5,-2"),
                     nullptr};
     viewer_main(10, argv);
     EXPECT_EQ(gl_calls[0], "glutInit(4, resview)");

@@ -12,9 +12,9 @@ int viewer_main(int argc, char **argv);
 
 // What the viewer's own arguments ask for.
 struct ViewerArgs {
-    int file_no = 1;     // the file shown first
-    ViewChoice view;     // the start view, or --fit
-    int window_w = 300;  // pixels, from -geometry WxH
+    int file_no = 1;    // the file shown first
+    ViewChoice view;    // the start view, or --fit
+    int window_w = 300; // pixels, from -geometry WxH
     int window_h = 300;
 };
 

@@ -386,8 +386,8 @@ std::array<int, 4> red_box(const Image &img)
 // the series' box. resrender's marks show every inverted element of the last file.
 TEST_F(EndToEnd, ASolversSeriesInMillimetresFramedAndMarked)
 {
-    Outcome solver = run_program({"FreeFem++", "-nw", "-v", "0", PUNCH_SCRIPT, dir.path, "10"},
-                                 dir.path);
+    Outcome solver =
+        run_program({"FreeFem++", "-nw", "-v", "0", PUNCH_SCRIPT, dir.path, "10"}, dir.path);
     ASSERT_EQ(solver.status, 0) << solver.out << solver.err;
     std::vector<std::string> env = gl_program_env();
     env.push_back("DISPLAY");
@@ -396,9 +396,9 @@ TEST_F(EndToEnd, ASolversSeriesInMillimetresFramedAndMarked)
         dir.path, env);
     ASSERT_EQ(r.status, 0) << r.err;
     double cx = 0, cy = 0, tz = 0;
-    ASSERT_EQ(std::sscanf(r.out.c_str(), "view: --centre %lf,%lf --tx 0 --ty 0 --tz %lf", &cx,
-                          &cy, &tz),
-              3)
+    ASSERT_EQ(
+        std::sscanf(r.out.c_str(), "view: --centre %lf,%lf --tx 0 --ty 0 --tz %lf", &cx, &cy, &tz),
+        3)
         << r.out;
     // Where mesh point (x, y) lands once turned by rot_y degrees about the centre.
     const auto pixel = [&](double x, double y, double rot_y) {
