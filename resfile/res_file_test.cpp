@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -54,6 +55,34 @@ TEST(ResFileName, SeriesEdges)
     const char *first = res_file_name(7);
     res_file_name(8);
     EXPECT_STREQ(first, "res0007.inp");
+}
+
+// Names are read back only as they are made; a folder of names made otherwise gets a hint.
+TEST(ResFileName, ReadBackAndNamesMadeOtherwise)
+{
+    for (const char *name : {"res0000.inp", "res0999.inp", "res01000.inp", "res01010.inp"})
+        EXPECT_EQ(res_file_name(res_file_index(name)), std::string(name));
+    for (const char *name : {"res1.inp", "res001.inp", "RES0001.INP", "res00001.inp",
+                             "res01011.inp", "res0001.inp.tmp", "res0-01.inp"})
+        EXPECT_EQ(res_file_index(name), -1) << name;
+    const struct {
+        std::vector<const char *> files;
+        const char *hint; // its start, or "" for none
+    } folders[] = {
+        {{"res1.inp", "res20.inp", "res3.inp"}, "holds 3 files named like results (res1.inp .. "
+                                                "res20.inp) but none named as the series is"},
+        {{"RES0001.INP"}, "holds 1 file named like results (RES0001.INP) but none"},
+        {{"res1.inp", "res0001.inp"}, ""},
+        {{"notes.txt"}, ""},
+    };
+    for (const auto &f : folders) {
+        TempDir dir;
+        for (const char *name : f.files)
+            dir.write(name, "0 0\n");
+        const std::string hint = naming_hint(dir.path.c_str());
+        EXPECT_EQ(hint.empty(), !*f.hint) << f.files[0];
+        EXPECT_NE(hint.find(f.hint), std::string::npos) << hint;
+    }
 }
 
 TEST(ParseRes, RecordGoesToNamedSlot)
@@ -136,6 +165,8 @@ TEST(ParseRes, MalformedFileNamesLineAndFault)
         {"3 1\n1 1 2 3x\n", 2, 7, "corner node should be an integer, found \"3x\""},
         {"3 1\n1 1 2 +-3\n", 2, 7, "corner node should be an integer, found \"+-3\""},
         {"3 1e0", 1, 3, "element count should be an integer, found \"1e0\""},
+        {"\xef\xbb\xbf" "3 1\n", 1, 1,
+         "the file begins with a UTF-8 byte-order mark; save it without one"},
         {"2147483648 1", 1, 1, "node count \"2147483648\" is too large for an integer"},
         {"1 0\n1 inf 0\n", 2, 3, "x coordinate \"inf\" is not a finite number"},
         {"1 0\n1 0 nan\n", 2, 5, "y coordinate \"nan\" is not a finite number"},
