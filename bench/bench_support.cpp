@@ -1,6 +1,6 @@
-#include "bench_support.h"
+#include "bench/bench_support.h"
 
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <cstdio>
 #include <stdexcept>

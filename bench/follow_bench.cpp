@@ -2,9 +2,9 @@
 // in two halves with a pause between, while rescheck, resrender and res2vtk --follow watch the
 // folder, with inotify's events and with --poll. For each file: from its close to its output
 // (rescheck's line, resrender's PNG, res2vtk's .vtu in place), median and worst.
-#include "bench_support.h"
-#include "child.h"
-#include "res_file.h"
+#include "bench/bench_support.h"
+#include "resfile/res_file.h"
+#include "tests/support/child.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,11 +1,11 @@
 // Reading, compiling and drawing the max-size mesh in a real GLUT window with Mesa's software
 // OpenGL, against a frame that walks the arrays in immediate mode. Starts its own Xvfb when no
 // display can be opened.
-#include "bench_support.h"
-#include "read_res.h"
-#include "viewer.h"
+#include "bench/bench_support.h"
+#include "view/read_res.h"
+#include "view/viewer.h"
 
-#include "x_session.h"
+#include "tests/support/x_session.h"
 
 #include <GL/freeglut.h>
 #include <cstdio>

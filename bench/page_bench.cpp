@@ -1,10 +1,10 @@
 // The web page's data for the sample series and for max-size meshes: deflate's settings tried on
 // the records res2html makes (size of the page's data and time to make it), and res2html itself
 // against rescheck on the same files (median of three interleaved runs).
-#include "bench_support.h"
-#include "child.h"
-#include "page_encoder.h"
-#include "series_health.h"
+#include "bench/bench_support.h"
+#include "resfile/series_health.h"
+#include "tests/support/child.h"
+#include "tools/res2html/page_encoder.h"
 
 #include <algorithm>
 #include <cstdio>

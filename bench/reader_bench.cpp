@@ -1,9 +1,9 @@
 // The reader on a max-size result file, against a reader that takes the same steps with fscanf;
 // and what the viewer's --fit adds to its first frame: reading every file of a series for its box.
-#include "bench_support.h"
-#include "child.h"
-#include "framing.h"
-#include "read_res.h"
+#include "bench/bench_support.h"
+#include "tests/support/child.h"
+#include "view/framing.h"
+#include "view/read_res.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

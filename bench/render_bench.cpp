@@ -8,15 +8,15 @@
 //   writing a PNG): the slowest is the floor a pipeline of them can reach;
 // - the PNG settings tried on these pictures (time and size each) and the GIF encoder.
 // Each case runs in a child process of its own, with a fresh context, as resrender has.
-#include "bench_support.h"
-#include "child.h"
-#include "gif_file.h"
-#include "offscreen.h"
-#include "png_file.h"
-#include "process_setup.h"
-#include "res_file.h"
-#include "viewer_state.h"
-#include "whole_file.h"
+#include "bench/bench_support.h"
+#include "picture/gif_file.h"
+#include "picture/png_file.h"
+#include "render/offscreen.h"
+#include "render/process_setup.h"
+#include "resfile/res_file.h"
+#include "tests/support/child.h"
+#include "tools/common/whole_file.h"
+#include "view/viewer_state.h"
 
 #include <GL/gl.h>
 #include <algorithm>

@@ -1,9 +1,9 @@
 // Soak: the real resview on a private Xvfb with the max-size mesh. Presses M (reload) 1000 times
 // after 50 to warm up and reports resident memory along the way, then measures the time from a key
 // press to the frame that shows its result.
-#include "bench_support.h"
+#include "bench/bench_support.h"
 
-#include "x_session.h"
+#include "tests/support/x_session.h"
 
 #include <X11/keysym.h>
 #include <algorithm>

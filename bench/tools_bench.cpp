@@ -3,9 +3,9 @@
 // to both, and on max-size meshes; res2vtk on 1011 max-size files in both encodings; rescheck,
 // and what finding each file's reference costs it; the health check in-process against reading
 // alone.
-#include "bench_support.h"
-#include "child.h"
-#include "series_health.h"
+#include "bench/bench_support.h"
+#include "resfile/series_health.h"
+#include "tests/support/child.h"
 
 #include <algorithm>
 #include <cstdio>

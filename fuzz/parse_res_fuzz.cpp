@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as a result file. The parser must never read or write outside the
 // Mesh, and reading the bytes from memory or from a FILE must give the same verdict and mesh.
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <cstdint>
 #include <cstdio>

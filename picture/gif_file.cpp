@@ -1,4 +1,4 @@
-#include "gif_file.h"
+#include "picture/gif_file.h"
 
 #include <cstring>
 #include <gif_lib.h>

@@ -2,8 +2,8 @@
 // no files: the bytes go to the caller's sink as they are made.
 #pragma once
 
-#include "pixels.h"
-#include "status.h"
+#include "render/pixels.h"
+#include "util/status.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,7 +1,7 @@
 // Pictures of every pixel kind, as files and back through libpng and giflib's own decoders:
 // the same colours whatever the kind, width or row order.
-#include "gif_file.h"
-#include "png_file.h"
+#include "picture/gif_file.h"
+#include "picture/png_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "png_file.h"
+#include "picture/png_file.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -2,8 +2,8 @@
 // bytes.
 #pragma once
 
-#include "pixels.h"
-#include "status.h"
+#include "render/pixels.h"
+#include "util/status.h"
 
 #include <cstddef>
 #include <vector>

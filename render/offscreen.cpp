@@ -1,4 +1,4 @@
-#include "offscreen.h"
+#include "render/offscreen.h"
 
 #include <EGL/eglext.h>
 #define GL_GLEXT_PROTOTYPES

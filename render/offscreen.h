@@ -3,8 +3,8 @@
 // frames go to a framebuffer of the context's own (or to its pbuffer) and come back as pixels.
 #pragma once
 
-#include "pixels.h"
-#include "status.h"
+#include "render/pixels.h"
+#include "util/status.h"
 
 #include <EGL/egl.h>
 

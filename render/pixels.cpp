@@ -1,4 +1,4 @@
-#include "pixels.h"
+#include "render/pixels.h"
 
 int pixel_bytes(Pixels p)
 {

@@ -1,4 +1,4 @@
-#include "process_setup.h"
+#include "render/process_setup.h"
 
 #include <cstdlib>
 #include <malloc.h>

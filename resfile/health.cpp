@@ -1,7 +1,7 @@
 // Mesh health. The exact orientation follows the adaptive idea of Shewchuk's predicates: a cheap
 // determinant whose error bound decides most cases, and an exact sum of error-free products for
 // the nearly collinear rest.
-#include "health.h"
+#include "resfile/health.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // reference mesh. Standard C++ only; no OpenGL.
 #pragma once
 
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 // Twice the signed area of triangle (a, b, c): positive when a, b, c turn counter-clockwise,
 // negative clockwise, zero exactly when they lie on one line. The sign is always right: a

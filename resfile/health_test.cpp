@@ -1,6 +1,6 @@
-#include "series_health.h"
+#include "resfile/series_health.h"
 
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The load path: file n of a series named, opened and parsed. Standard C++ and POSIX.
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <cerrno>
 #include <fcntl.h>

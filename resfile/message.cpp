@@ -1,5 +1,5 @@
 // What kept a result file from loading, as text. Standard C++ only.
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <cstring>
 

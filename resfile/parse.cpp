@@ -1,7 +1,7 @@
 // The result-file parser: one pass over the bytes, from memory or from a FILE read in chunks,
 // stopping at the last node record. Numbers go through std::from_chars, which ignores the
 // process's locale. Standard C++ only.
-#include "tokens.h"
+#include "resfile/tokens.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,7 +1,7 @@
 // Which indices of the series a run goes through: first, first + every, ... up to last.
 #pragma once
 
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 struct Range {
     int first = 0;

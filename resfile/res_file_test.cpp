@@ -1,6 +1,6 @@
-#include "res_file.h"
+#include "resfile/res_file.h"
 
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <gtest/gtest.h>
 
@@ -69,8 +69,9 @@ TEST(ResFileName, ReadBackAndNamesMadeOtherwise)
         std::vector<const char *> files;
         const char *hint; // its start, or "" for none
     } folders[] = {
-        {{"res1.inp", "res20.inp", "res3.inp"}, "holds 3 files named like results (res1.inp .. "
-                                                "res20.inp) but none named as the series is"},
+        {{"res1.inp", "res20.inp", "res3.inp"},
+         "holds 3 files named like results (res1.inp .. "
+         "res20.inp) but none named as the series is"},
         {{"RES0001.INP"}, "holds 1 file named like results (RES0001.INP) but none"},
         {{"res1.inp", "res0001.inp"}, ""},
         {{"notes.txt"}, ""},
@@ -165,8 +166,9 @@ TEST(ParseRes, MalformedFileNamesLineAndFault)
         {"3 1\n1 1 2 3x\n", 2, 7, "corner node should be an integer, found \"3x\""},
         {"3 1\n1 1 2 +-3\n", 2, 7, "corner node should be an integer, found \"+-3\""},
         {"3 1e0", 1, 3, "element count should be an integer, found \"1e0\""},
-        {"\xef\xbb\xbf" "3 1\n", 1, 1,
-         "the file begins with a UTF-8 byte-order mark; save it without one"},
+        {"\xef\xbb\xbf"
+         "3 1\n",
+         1, 1, "the file begins with a UTF-8 byte-order mark; save it without one"},
         {"2147483648 1", 1, 1, "node count \"2147483648\" is too large for an integer"},
         {"1 0\n1 inf 0\n", 2, 3, "x coordinate \"inf\" is not a finite number"},
         {"1 0\n1 0 nan\n", 2, 5, "y coordinate \"nan\" is not a finite number"},

@@ -1,5 +1,5 @@
 // The names of the result series. Standard C++ and POSIX.
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <array>
 #include <cctype>

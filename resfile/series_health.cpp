@@ -1,4 +1,4 @@
-#include "series_health.h"
+#include "resfile/series_health.h"
 
 ReferenceFinder::ReferenceFinder(const char *dir)
     : dir_(dir), looked_(FILE_INDEX_MAX + 1, false), scratch_(std::make_unique<Mesh>())

@@ -3,7 +3,7 @@
 // same connectivity, found in the folder.
 #pragma once
 
-#include "health.h"
+#include "resfile/health.h"
 
 #include <memory>
 #include <vector>

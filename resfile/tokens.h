@@ -3,7 +3,7 @@
 // function is inline, so that the hot loop compiles as one.
 #pragma once
 
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <charconv>
 #include <cmath>

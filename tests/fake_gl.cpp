@@ -1,6 +1,6 @@
-#include "fake_gl.h"
+#include "tests/fake_gl.h"
 
-#include "viewer.h"
+#include "view/viewer.h"
 
 #include <GL/glut.h>
 #include <cstdarg>

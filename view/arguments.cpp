@@ -1,7 +1,7 @@
 // The viewer's command line: its own options, read by the programs' one command line, beside the
 // window-system options that GLUT takes.
-#include "framing.h"
-#include "viewer.h"
+#include "view/framing.h"
+#include "view/viewer.h"
 
 #include <algorithm>
 #include <cerrno>

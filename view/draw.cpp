@@ -1,6 +1,6 @@
 // Everything the viewer draws with, in OpenGL alone: the GL state, the projection and the frame.
 // A program without a window (the renderer) draws with the same calls.
-#include "draw.h"
+#include "view/draw.h"
 
 #include <GL/gl.h>
 #include <algorithm>

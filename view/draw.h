@@ -3,7 +3,7 @@
 // renderer) draws with the same calls.
 #pragma once
 
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <vector>
 

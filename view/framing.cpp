@@ -1,4 +1,4 @@
-#include "framing.h"
+#include "view/framing.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,10 @@
 // view shows. Geometry alone, in the viewer's projection; no OpenGL calls.
 #pragma once
 
-#include "draw.h"
-#include "health.h"
-#include "range.h"
-#include "status.h"
+#include "resfile/health.h"
+#include "resfile/range.h"
+#include "util/status.h"
+#include "view/draw.h"
 
 #include <string>
 

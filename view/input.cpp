@@ -1,4 +1,4 @@
-#include "viewer.h"
+#include "view/viewer.h"
 
 #include <GL/glut.h>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "viewer.h"
+#include "view/viewer.h"
 
 int main(int argc, char **argv)
 {

@@ -1,4 +1,4 @@
-#include "draw.h"
+#include "view/draw.h"
 
 #include <GL/gl.h>
 

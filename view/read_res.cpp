@@ -1,6 +1,6 @@
 // The viewer's load step and its one message. The message is put in the console's encoding
 // through POSIX iconv; the process's own locale is never read or changed.
-#include "read_res.h"
+#include "view/read_res.h"
 
 #include <cerrno>
 #include <cstdio>

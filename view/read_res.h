@@ -2,7 +2,7 @@
 // open-failure message in the console's encoding.
 #pragma once
 
-#include "res_file.h"
+#include "resfile/res_file.h"
 
 #include <cstddef>
 

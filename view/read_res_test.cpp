@@ -1,7 +1,7 @@
 // The viewer's load step: a result file loaded, or the process ended with the viewer's message.
-#include "read_res.h"
+#include "view/read_res.h"
 
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "view_options.h"
+#include "view/view_options.h"
 
 #include <cstring>
 

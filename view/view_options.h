@@ -2,8 +2,8 @@
 // --tx, --ty, --tz, --centre, or --fit.
 #pragma once
 
-#include "command_line.h"
-#include "draw.h"
+#include "util/command_line.h"
+#include "view/draw.h"
 
 #include <string>
 #include <vector>

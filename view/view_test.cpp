@@ -1,7 +1,7 @@
-#include "viewer.h"
+#include "view/viewer.h"
 
-#include "child.h"
-#include "fake_gl.h"
+#include "tests/fake_gl.h"
+#include "tests/support/child.h"
 
 #include <GL/glut.h>
 #include <cstring>

@@ -2,8 +2,8 @@
 // and the input handlers GLUT calls.
 #pragma once
 
-#include "view_options.h"
-#include "viewer_state.h"
+#include "view/view_options.h"
+#include "view/viewer_state.h"
 
 // Start-up: the viewer's own arguments, GLUT, the 300 x 300 window "Sample 6", callbacks, GL
 // state, file 1, then the event loop, which does not return. Ends the process with status 1 if

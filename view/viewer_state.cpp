@@ -1,5 +1,5 @@
 // The viewer's one state record, and the frame and display list drawn from it, in OpenGL alone.
-#include "viewer_state.h"
+#include "view/viewer_state.h"
 
 #include <GL/gl.h>
 

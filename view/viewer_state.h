@@ -1,7 +1,7 @@
 // The viewer's one process-wide state record, and the frame and display list drawn from it.
 #pragma once
 
-#include "draw.h"
+#include "view/draw.h"
 
 // Everything the callbacks share. Initial values are those of a fresh start.
 struct ViewerState {

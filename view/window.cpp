@@ -1,8 +1,8 @@
 // The viewer's window: GLUT start-up, the callbacks, the event loop, the buffer swap, and the
 // load step that ends the process when a file cannot be shown.
-#include "framing.h"
-#include "read_res.h"
-#include "viewer.h"
+#include "view/framing.h"
+#include "view/read_res.h"
+#include "view/viewer.h"
 
 #include <GL/gl.h>
 #include <GL/glut.h>

@@ -3,8 +3,8 @@
 // GoogleTest comes before Xlib, whose macros (None, Bool) would break its headers.
 #include <gtest/gtest.h>
 
-#include "series_health.h"
-#include "x_session.h"
+#include "resfile/series_health.h"
+#include "tests/support/x_session.h"
 
 #include <X11/keysym.h>
 #include <array>

@@ -1,4 +1,4 @@
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,5 +1,5 @@
 // The child-process helpers every other test relies on.
-#include "child.h"
+#include "tests/support/child.h"
 
 #include <gtest/gtest.h>
 

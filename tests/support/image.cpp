@@ -1,7 +1,7 @@
-#include "image.h"
+#include "tests/support/image.h"
 
-#include "png_file.h"
-#include "whole_file.h"
+#include "picture/png_file.h"
+#include "tools/common/whole_file.h"
 
 #include <cstring>
 #include <gif_lib.h>

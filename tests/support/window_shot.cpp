@@ -1,7 +1,7 @@
 // window-shot: runs a program on a private virtual X server, waits for its window and saves a
 // picture of it as PNG. Lets a machine without a display show what the viewer draws.
 //   window-shot [--title T] [--size WxH] OUT.png DIR COMMAND [ARG...]
-#include "x_session.h"
+#include "tests/support/x_session.h"
 
 #include <cstdio>
 #include <cstring>

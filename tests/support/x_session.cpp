@@ -1,4 +1,4 @@
-#include "x_session.h"
+#include "tests/support/x_session.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

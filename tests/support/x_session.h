@@ -3,8 +3,8 @@
 // benchmarks and the demo; not part of the viewer.
 #pragma once
 
-#include "child.h"
-#include "image.h"
+#include "tests/support/child.h"
+#include "tests/support/image.h"
 
 #include <X11/Xlib.h>
 #include <string>

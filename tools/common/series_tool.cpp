@@ -1,0 +1,156 @@
+#include "tools/common/series_tool.h"
+
+#include "tools/common/stop_signals.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+
+SeriesTool::SeriesTool(ToolInfo info)
+    : info_(info), report_(info.program, info.verb, info.rate_unit)
+{
+}
+
+SeriesTool::~SeriesTool()
+{
+    if (loop_ && loop_->stopped_by())
+        end_by_signal(loop_->stopped_by());
+}
+
+std::vector<Option> SeriesTool::shared_options()
+{
+    const auto seconds = [](const char *name, double *s) {
+        return Option{name, Takes::NUMBER, "a number of seconds above 0, at most 1000000",
+                      [s](const char *v) { return parse_number(v, s) && *s > 0 && *s <= 1e6; }};
+    };
+    return {
+        int_option("--first", 0, FILE_INDEX_MAX, &range_.first),
+        int_option("--last", 0, FILE_INDEX_MAX, &range_.last),
+        int_option("--every", 1, FILE_INDEX_MAX, &range_.every),
+        flag_option("--follow", &follow_.on),
+        seconds("--poll", &follow_.poll),
+        seconds("--idle", &follow_.idle),
+    };
+}
+
+bool SeriesTool::start(int argc, char **argv, const std::vector<Option> &own,
+                       const std::string &usage,
+                       const std::function<std::string(const char *dir)> &check)
+{
+    std::vector<Option> opts = own;
+    for (auto &o : shared_options())
+        opts.push_back(o);
+    CommandLine cl = read_command_line(argc, argv, opts);
+    if (cl.help) {
+        std::fputs(usage.c_str(), stdout);
+        status_ = 0;
+        return false;
+    }
+    std::string error = cl.error;
+    if (error.empty() && check)
+        error = check(cl.dir);
+    if (error.empty() && range_.first > range_.last)
+        error = "--first (" + std::to_string(range_.first) + ") comes after --last (" +
+                std::to_string(range_.last) + ")";
+    if (error.empty() && !follow_.on && (follow_.poll > 0 || follow_.idle > 0))
+        error = std::string(follow_.poll > 0 ? "--poll" : "--idle") + " applies only with --follow";
+    if (!error.empty()) {
+        status_ = usage_error(info_.program, error);
+        return false;
+    }
+    dir_ = cl.dir;
+    DIR *d = opendir(dir_ ? dir_ : ".");
+    if (!d) {
+        report_.note(std::string("cannot read ") + (dir_ ? dir_ : ".") + ": " +
+                     std::strerror(errno));
+        status_ = 1;
+        return false;
+    }
+    closedir(d);
+    loop_ = std::make_unique<SeriesLoop>(dir_, range_, follow_, &report_);
+    catch_stop_signals();
+    report_.start();
+    return true;
+}
+
+void SeriesTool::run(const FileStep &step, const std::function<Status()> &first_pass_done)
+{
+    fail(loop_->run(step, first_pass_done));
+}
+
+void SeriesTool::fail(const Status &s)
+{
+    if (!s.ok() && failure_.empty())
+        failure_ = s.message();
+}
+
+bool SeriesTool::whole() const
+{
+    return failure_.empty() && loop_->stopped_by() == 0 && report_.written() > 0;
+}
+
+int SeriesTool::finish(const std::string &where)
+{
+    const SeriesLoop &l = *loop_;
+    const int signal = l.stopped_by();
+    if (!failure_.empty())
+        report_.note(failure_);
+    else if (l.present() == 0 && signal == 0)
+        note_none_present();
+    std::string ended;
+    if (signal)
+        ended = ", stopped by " + signal_name(signal);
+    else if (l.ended_by())
+        ended = ", followed until " + signal_name(l.ended_by());
+    else if (follow_.on)
+        ended = ", followed";
+    char counts[160];
+    std::snprintf(counts, sizeof counts, "%d %s in %.2f s, %d missing, %d broken",
+                  report_.written(), info_.verb, report_.seconds(), l.missing(), l.broken());
+    const std::string unwritten = l.unwritten();
+    report_.note(counts + (unwritten.empty() ? "" : ", " + unwritten + " not written") + ended +
+                 "; " + where);
+    if (signal)
+        return 128 + signal;
+    return !failure_.empty() || l.broken() > 0 || report_.written() == 0 ? 1 : 0;
+}
+
+void SeriesTool::note_none_present()
+{
+    report_.note("no result file of " + std::to_string(range_.first) + ".." +
+                 std::to_string(range_.last) + " is present in " + (dir_ ? dir_ : "."));
+    const std::string hint = naming_hint(dir_);
+    if (!hint.empty())
+        report_.note(hint);
+}
+
+Status make_output_dir(const std::string &dir)
+{
+    std::error_code ec;
+    // Another process may make it at the same time: what counts is that it is there.
+    if (dir.empty() || std::filesystem::create_directories(dir, ec) ||
+        std::filesystem::is_directory(dir))
+        return Status();
+    if (!ec)
+        ec = std::make_error_code(std::errc::file_exists);
+    return Status::error("cannot make " + dir + ": " + ec.message());
+}
+
+std::string output_name(int n, const char *ext)
+{
+    std::string name = res_file_name(n);
+    return name.replace(name.size() - 4, 4, ext);
+}
+
+int output_index(const std::string &name, const char *ext)
+{
+    const std::size_t len = std::strlen(ext);
+    int n = -1;
+    if (name.size() < 4 + len || name.compare(name.size() - len, len, ext) != 0 ||
+        std::from_chars(name.data() + 4, name.data() + name.size() - len, n).ec != std::errc() ||
+        n < 0 || n > FILE_INDEX_MAX)
+        return -1;
+    return output_name(n, ext) == name ? n : -1;
+}

@@ -1,0 +1,111 @@
+// The skeleton every program that goes through a series shares: its command line (its own options
+// and the shared ones), the checks before a run, the run through the series loop, and the end: the
+// summary line, the exit status, and the end by a stop signal.
+#pragma once
+
+#include "tools/common/run_report.h"
+#include "tools/common/series_loop.h"
+#include "util/command_line.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Names a program and its work in its lines: "resrender: 3 rendered, ... 120 frames/s".
+struct ToolInfo {
+    const char *program;
+    const char *verb;
+    const char *rate_unit = "files/s";
+};
+
+class SeriesTool
+{
+  public:
+    explicit SeriesTool(ToolInfo info);
+    // When a stop signal stopped the run, ends the process by it: made first in main, the tool
+    // goes last, once every output has cleaned up after itself.
+    ~SeriesTool();
+    SeriesTool(const SeriesTool &) = delete;
+    SeriesTool &operator=(const SeriesTool &) = delete;
+
+    // Reads the command line by the program's own options and the shared ones (--first, --last,
+    // --every, --follow, --poll, --idle), then check, which returns what is wrong with the options
+    // taken together, given the series folder ("" when nothing is). Then the range and the series
+    // folder are checked, the stop signals caught and the clock started. True to go on; otherwise
+    // the usage or the error has been printed and exit_status() says how to end: 0 after --help,
+    // 2 for a usage error (one line, and where to see the usage), 1 for a series folder that
+    // cannot be read.
+    bool start(int argc, char **argv, const std::vector<Option> &own, const std::string &usage,
+               const std::function<std::string(const char *dir)> &check = {});
+    int exit_status() const
+    {
+        return status_;
+    }
+
+    RunReport &report()
+    {
+        return report_;
+    }
+    SeriesLoop &loop()
+    {
+        return *loop_;
+    }
+    const SeriesLoop &loop() const
+    {
+        return *loop_;
+    }
+    const char *dir() const
+    {
+        return dir_;
+    }
+    bool following() const
+    {
+        return follow_.on;
+    }
+
+    // Runs the series loop; a failed step's error is kept as the run's failure.
+    void run(const FileStep &step, const std::function<Status()> &first_pass_done = {});
+
+    // Records why an output could not be written, unless an earlier failure already says so.
+    void fail(const Status &s);
+    const std::string &failure() const
+    {
+        return failure_;
+    }
+    // The run went through its range: nothing failed, no signal stopped it, something was written.
+    bool whole() const;
+
+    // Ends the run: "PROGRAM: failure" when an output could not be written, a line when no file
+    // of the range was present, then "PROGRAM: N VERB in S s, N missing, N broken, A-B not
+    // written; WHERE" (with the signal that stopped or ended it), where the gaps are missing and
+    // the indices after the last file present are not written. Returns the exit status: 0 when
+    // every present file was written and one was present, 1 otherwise, 128 + the signal that
+    // stopped the run.
+    int finish(const std::string &where);
+
+    // "PROGRAM: no result file of 0..1010 is present in DIR", and what DIR holds instead when its
+    // files are named like results in another way.
+    void note_none_present();
+
+  private:
+    std::vector<Option> shared_options();
+
+    ToolInfo info_;
+    RunReport report_;
+    Range range_;
+    FollowSettings follow_;
+    const char *dir_ = nullptr;
+    std::unique_ptr<SeriesLoop> loop_;
+    std::string failure_;
+    int status_ = 0;
+};
+
+// Makes the output directory dir (and its parents) if it is missing.
+Status make_output_dir(const std::string &dir);
+
+// The output file for result file n: its name with ext for ".inp" (res01000.inp -> res01000.png).
+std::string output_name(int n, const char *ext);
+
+// The index of an output file's name made by output_name with ext, or -1.
+int output_index(const std::string &name, const char *ext);

@@ -1,0 +1,202 @@
+#include "tools/common/whole_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+Status errno_error(const std::string &what)
+{
+    return Status::error(what + ": " + std::strerror(errno));
+}
+
+// Locks a temporary just made as this process's own. False when a later run's clean-up got to it
+// first (it holds the lock, or has removed the name already): the name is then given up. A file
+// system without locks leaves it unlocked, and then no clean-up removes it either.
+bool lock_new_temporary(int fd)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK;
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_nlink > 0;
+}
+
+} // namespace
+
+std::string folder_of(const std::string &path)
+{
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string temporary_name(const std::string &path, int k)
+{
+    std::size_t slash = path.rfind('/');
+    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, base) + "." + path.substr(base) + "." + std::to_string(getpid()) + "." +
+           std::to_string(k);
+}
+
+WholeFile::~WholeFile()
+{
+    abandon();
+}
+
+WholeFile::WholeFile(WholeFile &&other) noexcept
+    : path_(std::move(other.path_)), tmp_(std::move(other.tmp_)), fd_(other.fd_),
+      failed_(other.failed_), failure_(std::move(other.failure_))
+{
+    other.tmp_.clear();
+    other.fd_ = -1;
+}
+
+WholeFile &WholeFile::operator=(WholeFile &&other) noexcept
+{
+    if (this != &other) {
+        abandon();
+        path_ = std::move(other.path_);
+        tmp_ = std::move(other.tmp_);
+        fd_ = other.fd_;
+        failed_ = other.failed_;
+        failure_ = std::move(other.failure_);
+        other.tmp_.clear();
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+Status WholeFile::fail(const std::string &what)
+{
+    failure_ = errno_error(what);
+    failed_ = true;
+    abandon();
+    return failure_;
+}
+
+Status WholeFile::open(const std::string &path)
+{
+    abandon();
+    path_ = path;
+    failed_ = false;
+    // ".NAME.PID.K": the process id keeps concurrent runs apart, K this process's own files. Made
+    // with O_EXCL, so a name that exists (another thread's, or another machine's process on a
+    // shared folder) is skipped.
+    for (int k = 0; k < 1000; ++k) {
+        std::string tmp = temporary_name(path, k);
+        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            break;
+        if (lock_new_temporary(fd)) {
+            fd_ = fd;
+            tmp_ = tmp;
+            return Status();
+        }
+        ::close(fd);
+    }
+    return fail("cannot write " + path);
+}
+
+Status WholeFile::write(const void *data, std::size_t n)
+{
+    if (failed_)
+        return failure_; // abandoned after an earlier failure
+    const char *p = static_cast<const char *>(data);
+    while (n > 0) {
+        ssize_t k = ::write(fd_, p, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return fail("cannot write " + path_);
+        p += k;
+        n -= (std::size_t)k;
+    }
+    return Status();
+}
+
+Status WholeFile::close(bool sync)
+{
+    if (failed_)
+        return failure_;
+    if (sync && fsync(fd_) != 0)
+        return fail("cannot write " + path_);
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+        return fail("cannot write " + path_);
+    return Status();
+}
+
+Status WholeFile::commit(bool sync)
+{
+    if (failed_)
+        return failure_;
+    if (fd_ >= 0 && sync && fsync(fd_) != 0)
+        return fail("cannot write " + path_);
+    // Renamed while still open, so that its lock covers it until it has its final name.
+    if (rename(tmp_.c_str(), path_.c_str()) != 0)
+        return fail("cannot write " + path_);
+    tmp_.clear();
+    if (fd_ >= 0 && ::close(fd_) != 0) {
+        fd_ = -1;
+        return fail("cannot write " + path_);
+    }
+    fd_ = -1;
+    return Status();
+}
+
+void WholeFile::abandon()
+{
+    int saved = errno;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (!tmp_.empty())
+        unlink(tmp_.c_str());
+    tmp_.clear();
+    errno = saved;
+}
+
+Status write_whole_file(const std::string &path, const void *data, std::size_t n)
+{
+    WholeFile f;
+    Status s = f.open(path);
+    if (s.ok())
+        s = f.write(data, n);
+    if (s.ok())
+        s = f.commit(true);
+    return s;
+}
+
+namespace
+{
+
+Status sync_fd_of(const std::string &name, bool whole_fs)
+{
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && (whole_fs ? syncfs(fd) : fsync(fd)) == 0;
+    Status s = ok ? Status() : errno_error("cannot make " + name + " durable");
+    if (fd >= 0)
+        close(fd);
+    return s;
+}
+
+} // namespace
+
+Status sync_file_system(const std::string &path)
+{
+    return sync_fd_of(path, true);
+}
+
+Status sync_dir(const std::string &dir)
+{
+    return sync_fd_of(dir, false);
+}

@@ -1,0 +1,67 @@
+// The one way the programs beside the viewer write a file: whole or not at all. The bytes go to
+// a temporary name of the process's own in the folder of the final name (".NAME.PID.K", mode
+// 0666 less the umask), are made durable, and only then does the final name point at them. The
+// temporary is locked while it is open, so that a later run can tell it from one that a killed
+// run left behind (see temporaries.h). Two runs at once never write into each other's
+// temporaries.
+#pragma once
+
+#include "util/status.h"
+
+#include <cstddef>
+#include <string>
+
+// A file on its way to its final name. Dropped before commit, it removes its temporary.
+class WholeFile
+{
+  public:
+    WholeFile() = default;
+    ~WholeFile();
+    WholeFile(WholeFile &&other) noexcept;
+    WholeFile &operator=(WholeFile &&other) noexcept;
+    WholeFile(const WholeFile &) = delete;
+    WholeFile &operator=(const WholeFile &) = delete;
+
+    // Creates and locks the temporary file for path.
+    Status open(const std::string &path);
+    // Appends n bytes. After an error the file is abandoned, and later calls fail at once.
+    Status write(const void *data, std::size_t n);
+    // Ends the writing: the bytes made durable (fsync) when sync is true, the file closed and its
+    // lock released. The temporary keeps its name until commit. After an error it is abandoned.
+    Status close(bool sync);
+    // Points the final name at the temporary: made durable first when it is still open and sync
+    // is true, closed after. After an error the file is abandoned.
+    Status commit(bool sync);
+    // Closes and removes the temporary, if any; the final name is untouched.
+    void abandon();
+
+    // The final name.
+    const std::string &path() const
+    {
+        return path_;
+    }
+
+  private:
+    Status fail(const std::string &what);
+
+    std::string path_; // the final name
+    std::string tmp_;  // the temporary name while it exists, else empty
+    int fd_ = -1;      // open while being written
+    bool failed_ = false;
+    Status failure_;
+};
+
+// All of it at once for bytes in memory: written, made durable, renamed into place.
+Status write_whole_file(const std::string &path, const void *data, std::size_t n);
+
+// Makes everything written on the file system that holds path durable, at once (syncfs).
+Status sync_file_system(const std::string &path);
+
+// Makes the renames into the folder dir durable (fsync of the folder).
+Status sync_dir(const std::string &dir);
+
+// The folder of path, as a name to open: "." for a bare file name.
+std::string folder_of(const std::string &path);
+
+// The temporary name ".NAME.PID.K" in path's folder, for path's NAME, this process and k.
+std::string temporary_name(const std::string &path, int k);
