@@ -41,8 +41,8 @@ LoadResult load_res(const char *dir, int n, Mesh *mesh)
     // would wait for a writer), and again once open, in case the name was replaced in between.
     struct stat st;
     if (stat(r.path, &st) != 0) {
-        r.status = LoadStatus::CANNOT_OPEN;
         r.errnum = errno;
+        r.status = errno == ENOENT ? LoadStatus::MISSING : LoadStatus::CANNOT_OPEN;
         return r;
     }
     int fd = -1;

@@ -13,6 +13,7 @@ std::string load_failure_text(const LoadResult &r)
                       "no result file has index %d: the series runs from 0 to %d", r.index,
                       FILE_INDEX_MAX);
         break;
+    case LoadStatus::MISSING:
     case LoadStatus::CANNOT_OPEN:
         std::snprintf(line, sizeof line, "cannot open %s: %s", r.path, std::strerror(r.errnum));
         break;

@@ -114,25 +114,36 @@ bool parse_counts(Reader &r, int *np, int *nele)
     return true;
 }
 
-// The element records, each into the slot its number names. named_on: the line on which each
-// number was first named, 0 while it has not been.
+// The number of record rec of n into *k: within 1..n and not named before. field and noun name
+// it in messages ("element number", "element"); named_on holds the line on which each number was
+// first named, 0 while it has not been.
+[[gnu::always_inline]] inline bool take_record_number(Reader &r, const char *field,
+                                                      const char *noun, int rec, int n,
+                                                      int *named_on, int *k)
+{
+    if (!take_int(r, k, field, rec, n))
+        return false;
+    if (*k < 1 || *k > n) {
+        fail(r, 0, "%s %d outside 1..%d", field, *k, n);
+        return false;
+    }
+    if (named_on[*k - 1]) {
+        fail(r, 0, "%s %d named twice (first on line %d)", noun, *k, named_on[*k - 1]);
+        return false;
+    }
+    named_on[*k - 1] = r.token_line;
+    return true;
+}
+
+// The element records, each into the slot its number names.
 bool parse_elements(Reader &r, Mesh *mesh, int *named_on)
 {
     const int np = mesh->np, nele = mesh->nele;
     std::memset(named_on, 0, sizeof(int) * (std::size_t)nele);
     for (int rec = 1; rec <= nele; ++rec) {
         int kele = 0;
-        if (!take_int(r, &kele, "element number", rec, nele))
+        if (!take_record_number(r, "element number", "element", rec, nele, named_on, &kele))
             return false;
-        if (kele < 1 || kele > nele) {
-            fail(r, 0, "element number %d outside 1..%d", kele, nele);
-            return false;
-        }
-        if (named_on[kele - 1]) {
-            fail(r, 0, "element %d named twice (first on line %d)", kele, named_on[kele - 1]);
-            return false;
-        }
-        named_on[kele - 1] = r.token_line;
         for (int j = 0; j < 3; ++j) {
             int kp = 0;
             if (!take_int(r, &kp, "corner node", rec, nele))
@@ -157,18 +168,8 @@ bool parse_nodes(Reader &r, Mesh *mesh, int *named_on)
     std::memset(named_on, 0, sizeof(int) * (std::size_t)np);
     for (int rec = 1; rec <= np; ++rec) {
         int kp = 0;
-        if (!take_int(r, &kp, "node number", rec, np))
-            return false;
-        if (kp < 1 || kp > np) {
-            fail(r, 0, "node number %d outside 1..%d", kp, np);
-            return false;
-        }
-        if (named_on[kp - 1]) {
-            fail(r, 0, "node %d named twice (first on line %d)", kp, named_on[kp - 1]);
-            return false;
-        }
-        named_on[kp - 1] = r.token_line;
-        if (!take_coordinate(r, &mesh->x[kp - 1], "x coordinate", rec, np) ||
+        if (!take_record_number(r, "node number", "node", rec, np, named_on, &kp) ||
+            !take_coordinate(r, &mesh->x[kp - 1], "x coordinate", rec, np) ||
             !take_coordinate(r, &mesh->y[kp - 1], "y coordinate", rec, np))
             return false;
     }

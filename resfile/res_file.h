@@ -31,7 +31,8 @@ struct ResError {
 enum class LoadStatus {
     LOADED,      // the mesh is in the caller's record
     NO_NAME,     // the index lies outside 0..FILE_INDEX_MAX
-    CANNOT_OPEN, // the open failed; errnum says why (ENOENT: the file is missing)
+    MISSING,     // there is no file of that name (errnum is ENOENT)
+    CANNOT_OPEN, // the open failed; errnum says why
     NOT_REGULAR, // the name is a directory, FIFO, device or socket; kind says which
     MALFORMED,   // the file opened but is not well formed; fault says where and why
 };

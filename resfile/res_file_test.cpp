@@ -268,8 +268,8 @@ TEST(LoadRes, SaysHowLoadingEnded)
     } cases[] = {
         {dir.path.c_str(), 1, LoadStatus::LOADED, 0, 0},
         {dir.path.c_str(), 1000, LoadStatus::MALFORMED, 0, 2},
-        {dir.path.c_str(), 2, LoadStatus::CANNOT_OPEN, ENOENT, 0},
-        {"/nonexistent", 1, LoadStatus::CANNOT_OPEN, ENOENT, 0},
+        {dir.path.c_str(), 2, LoadStatus::MISSING, ENOENT, 0},
+        {"/nonexistent", 1, LoadStatus::MISSING, ENOENT, 0},
         {long_dir.c_str(), 1, LoadStatus::CANNOT_OPEN, ENAMETOOLONG, 0},
         {dir.path.c_str(), -1, LoadStatus::NO_NAME, 0, 0},
         {dir.path.c_str(), 1011, LoadStatus::NO_NAME, 0, 0},

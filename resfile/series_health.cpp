@@ -38,7 +38,7 @@ const Reference &ReferenceFinder::find(int n, const Mesh &m)
             continue;
         looked_[(std::size_t)k] = true;
         LoadResult r = load_res(dir_, k, scratch_.get());
-        files_read_ += r.status != LoadStatus::CANNOT_OPEN;
+        files_read_ += r.status != LoadStatus::MISSING && r.status != LoadStatus::CANNOT_OPEN;
         if (r.status != LoadStatus::LOADED || known(k, *scratch_))
             continue;
         const Reference &added = add(k, *scratch_);

@@ -1,6 +1,8 @@
 // What became of an operation that can fail: ok, or a message saying what went wrong, as one
 // sentence for the user without the program's name ("cannot write out/res0001.png: No space left
-// on device"). The one error form of the code the programs share, on the model of LevelDB's.
+// on device"), with a code where a caller acts on the kind of failure: something that is not
+// there, or a read or write that the system refused. The one error form of the code the programs
+// share, on the model of LevelDB's.
 #pragma once
 
 #include <string>
@@ -15,15 +17,30 @@ class [[nodiscard]] Status
     // A failure, described by message.
     static Status error(std::string message)
     {
-        Status s;
-        s.failed_ = true;
-        s.message_ = std::move(message);
-        return s;
+        return Status(Code::ERROR, std::move(message));
+    }
+    // A file or folder that is not there (ENOENT).
+    static Status not_found(std::string message)
+    {
+        return Status(Code::NOT_FOUND, std::move(message));
+    }
+    // A read or write that the system refused (EIO and its kin), which may not happen again.
+    static Status io_error(std::string message)
+    {
+        return Status(Code::IO_ERROR, std::move(message));
     }
 
     bool ok() const
     {
-        return !failed_;
+        return code_ == Code::OK;
+    }
+    bool is_not_found() const
+    {
+        return code_ == Code::NOT_FOUND;
+    }
+    bool is_io_error() const
+    {
+        return code_ == Code::IO_ERROR;
     }
 
     // What went wrong; empty when ok.
@@ -33,6 +50,9 @@ class [[nodiscard]] Status
     }
 
   private:
-    bool failed_ = false;
+    enum class Code { OK, ERROR, NOT_FOUND, IO_ERROR };
+    Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
+
+    Code code_ = Code::OK;
     std::string message_;
 };

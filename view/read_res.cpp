@@ -2,7 +2,6 @@
 // through POSIX iconv; the process's own locale is never read or changed.
 #include "view/read_res.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +23,7 @@ Mesh read_res(int n)
         std::fflush(stdout);
     }
     std::fprintf(stderr, "%s\n", load_failure_text(r).c_str());
-    const std::string hint =
-        r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT ? naming_hint(nullptr) : "";
+    const std::string hint = r.status == LoadStatus::MISSING ? naming_hint(nullptr) : "";
     if (!hint.empty())
         std::fprintf(stderr, "resview: %s\n", hint.c_str());
     std::exit(1);

@@ -191,6 +191,64 @@ TEST(SeriesTools, FollowASeriesAsItIsWritten)
         << o.out;
 }
 
+// A follow loses no file, whenever it lands: files renamed in while the program reads the files
+// present (after its first pass went by their indices) are each handled, and the follow ends once
+// every file is there. A folder that vanishes during a follow ends it with one line and status 1,
+// with events and polling.
+TEST(SeriesTools, AFollowLosesNoFileAndEndsWhenItsFolderGoes)
+{
+    TempDir series;
+    ASSERT_EQ(run_program({SAMPLE_SERIES_EXE, "s"}, series.path).status, 0);
+    std::vector<std::string> early; // files 0..59, taken away and renamed in again
+    for (int n = 0; n < 60; ++n) {
+        const std::string name = series.path + "/s/res00" + (n < 10 ? "0" : "") + std::to_string(n);
+        early.push_back(slurp(name + ".inp"));
+    }
+    for (int run = 0; run < 3; ++run) {
+        for (int n = 0; n < 60; ++n)
+            std::remove(
+                (series.path + "/s/res00" + (n < 10 ? "0" : "") + std::to_string(n) + ".inp")
+                    .c_str());
+        Child c;
+        ASSERT_TRUE(spawn(&c, {RESCHECK_EXE, "--follow", "s"}, series.path));
+        // Once the first pass has gone by their indices, while it reads on.
+        ASSERT_TRUE(wait_for_output(&c, "res0060.inp: well formed", 10000)) << c.err;
+        for (int n = 0; n < 60; ++n) {
+            const std::string name = "res00" + std::string(n < 10 ? "0" : "") + std::to_string(n);
+            series.write(name + ".tmp", early[(std::size_t)n]);
+            std::filesystem::rename(series.path + "/" + name + ".tmp",
+                                    series.path + "/s/" + name + ".inp");
+        }
+        ASSERT_TRUE(wait_exit(&c, 30000)) << "run " << run << ": " << c.out << c.err;
+        EXPECT_EQ(c.status, 0) << c.err;
+        EXPECT_NE(c.out.find("\npresent: 0-1010; missing: none\n"), std::string::npos)
+            << "run " << run << ": " << c.out.substr(c.out.rfind("present:"));
+    }
+    for (const char *prog : {RESCHECK_EXE, RES2VTK_EXE}) {
+        for (bool poll : {false, true}) {
+            TempDir dir;
+            std::filesystem::create_directory(dir.path + "/s");
+            dir.write("s/res0000.inp", TRIANGLE);
+            std::vector<std::string> args = {prog, "--follow", "s"};
+            if (poll)
+                args.insert(args.begin() + 2, {"--poll", "0.2"});
+            if (prog == std::string(RES2VTK_EXE))
+                args.insert(args.begin() + 1, {"-o", "out.pvd"});
+            Child c;
+            ASSERT_TRUE(spawn(&c, args, dir.path));
+            const std::string shown = std::string(prog) + (poll ? " --poll" : "");
+            for (double end = now_ms() + 20000;
+                 !std::filesystem::exists(dir.path + "/out.pvd") &&
+                 c.out.find("res0000.inp: well formed") == std::string::npos && now_ms() < end;)
+                pump(&c, 20);
+            std::filesystem::remove_all(dir.path + "/s");
+            ASSERT_TRUE(wait_exit(&c, 20000)) << shown;
+            EXPECT_EQ(c.status, 1) << shown << c.err;
+            EXPECT_EQ(count_of(c.err, "s is gone; the follow ends\n"), 1) << shown << c.err;
+        }
+    }
+}
+
 // The temporaries of ours in dir and its folders, as "folder/name".
 std::vector<std::string> temporaries_under(const std::string &dir)
 {

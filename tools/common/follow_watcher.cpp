@@ -1,9 +1,10 @@
 #include "tools/common/follow_watcher.h"
 
+#include "util/clock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <poll.h>
@@ -13,12 +14,6 @@
 
 namespace
 {
-
-double now_s()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 constexpr std::size_t SLOTS = FILE_INDEX_MAX + 1;
 
@@ -106,7 +101,7 @@ Status FollowWatcher::start()
             look_s_ = std::min(settle_s_ / 4, 0.04);
         }
     }
-    double t = now_s();
+    double t = clock_seconds();
     for (int n = range_.first; n <= range_.last; n += range_.every) {
         seen_[(std::size_t)n] = signature(n);
         since_[(std::size_t)n] = t;
@@ -126,7 +121,7 @@ Status FollowWatcher::read_events(double now, std::vector<bool> *closed)
             const auto *ev = reinterpret_cast<const inotify_event *>(at);
             at += sizeof(inotify_event) + ev->len;
             if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-                s = Status::error(dir_ + " is gone");
+                s = gone();
                 continue;
             }
             int n = ev->len ? res_file_index(ev->name) : -1;
@@ -140,17 +135,25 @@ Status FollowWatcher::read_events(double now, std::vector<bool> *closed)
     return s;
 }
 
-// Marks the result files the folder holds: only those are worth a stat when polling.
-void FollowWatcher::list_names(std::vector<bool> *listed) const
+Status FollowWatcher::gone() const
 {
-    if (DIR *d = opendir(dir_.c_str())) {
-        while (const dirent *e = readdir(d)) {
-            int n = res_file_index(e->d_name);
-            if (n >= 0)
-                (*listed)[(std::size_t)n] = true;
-        }
-        closedir(d);
+    return Status::not_found(dir_ + " is gone; the follow ends");
+}
+
+// Marks the result files the folder holds: only those are worth a stat when polling. An error when
+// the folder is gone: removed, or renamed away.
+Status FollowWatcher::list_names(std::vector<bool> *listed) const
+{
+    DIR *d = opendir(dir_.c_str());
+    if (!d)
+        return errno == ENOENT || errno == ENOTDIR ? gone() : Status();
+    while (const dirent *e = readdir(d)) {
+        int n = res_file_index(e->d_name);
+        if (n >= 0)
+            (*listed)[(std::size_t)n] = true;
     }
+    closedir(d);
+    return Status();
 }
 
 Status FollowWatcher::wait(double limit_s, const sigset_t &open_mask, std::vector<int> *complete)
@@ -161,11 +164,9 @@ Status FollowWatcher::wait(double limit_s, const sigset_t &open_mask, std::vecto
     timespec ts{(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
     pollfd p{fd_, POLLIN, 0};
     ppoll(&p, fd_ < 0 ? 0 : 1, &ts, &open_mask);
-    double t = now_s();
+    double t = clock_seconds();
     std::vector<bool> closed(SLOTS, false), listed(SLOTS, fd_ >= 0);
-    if (fd_ < 0)
-        list_names(&listed);
-    Status s = read_events(t, &closed);
+    Status s = fd_ < 0 ? list_names(&listed) : read_events(t, &closed);
     if (!s.ok())
         return s;
     for (int n = range_.first; n <= range_.last; n += range_.every) {

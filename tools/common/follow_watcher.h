@@ -55,12 +55,14 @@ class FollowWatcher
 
     // Sleeps until an event, the next look at the files or limit_s seconds, with the stop signals
     // open (open_mask) during the sleep only; then gives the files of the range that are complete
-    // now, in series order. An error when the folder is gone.
+    // now, in series order. An error when the folder is gone (removed or renamed away), with
+    // events and when polling alike.
     Status wait(double limit_s, const sigset_t &open_mask, std::vector<int> *complete);
 
   private:
     Status read_events(double now, std::vector<bool> *closed);
-    void list_names(std::vector<bool> *listed) const;
+    Status list_names(std::vector<bool> *listed) const;
+    Status gone() const;
 
     std::string dir_;
     Range range_;

@@ -1,7 +1,6 @@
 #include "tools/common/run_report.h"
 
-#include "resfile/res_file.h"
-
+#include <algorithm>
 #include <unistd.h>
 
 RunReport::RunReport(const char *program, const char *verb, const char *rate_unit)
@@ -28,6 +27,26 @@ void RunReport::clear_line() const
         std::fputs("\r\033[K", stderr);
 }
 
+void RunReport::wrote(int n)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    written_ += !wrote_[(std::size_t)n];
+    wrote_[(std::size_t)n] = true;
+}
+
+void RunReport::wrote_none()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    std::fill(wrote_.begin(), wrote_.end(), false);
+    written_ = 0;
+}
+
+int RunReport::written() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return written_;
+}
+
 void RunReport::fault(const std::string &line)
 {
     clear_line();
@@ -47,6 +66,6 @@ void RunReport::progress(int done, int total, int n)
     if (!tty_ || (s - shown_ < 0.1 && done < total))
         return;
     std::fprintf(stderr, "\r%s: %d/%d %s, %.0f %s\033[K", program_, done, total, res_file_name(n),
-                 written_ / (s > 0 ? s : 1), rate_unit_);
+                 done / (s > 0 ? s : 1), rate_unit_);
     shown_ = s;
 }

@@ -2,9 +2,13 @@
 // error is a terminal, the line of each file that cannot be read, notes, and one summary line.
 #pragma once
 
+#include "resfile/res_file.h"
+
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class RunReport
 {
@@ -32,21 +36,20 @@ class RunReport
     {
         faults_ = to;
     }
-    // Outputs made so far: the progress line's rate.
-    void set_written(int written)
-    {
-        written_ = written;
-    }
-    int written() const
-    {
-        return written_;
-    }
+    // The output of file n is written: each index counts once, however often it is written.
+    // Safe from any thread.
+    void wrote(int n);
+    // An output that holds every file is not written after all: none counts.
+    void wrote_none();
+    // Files whose outputs are written.
+    int written() const;
 
     // A file's fault line on the faults stream, flushed, after wiping the progress line.
     void fault(const std::string &line);
     // "PROGRAM: what" on standard error, after wiping the progress line.
     void note(const std::string &what);
-    // Redraws the progress line after file n, the done-th of total, at most ten times a second.
+    // Redraws the progress line after file n, the done-th of total, with the files gone through a
+    // second, at most ten times a second.
     void progress(int done, int total, int n);
 
   private:
@@ -58,6 +61,8 @@ class RunReport
     std::FILE *faults_ = stderr;
     bool tty_ = false;  // standard error is a terminal
     double shown_ = -1; // when the progress line was last drawn, seconds into the run
-    int written_ = 0;
+    mutable std::mutex m_;
+    std::vector<bool> wrote_ = std::vector<bool>(FILE_INDEX_MAX + 1); // by index, under m_
+    int written_ = 0;                                                 // under m_
     std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now();
 };

@@ -1,10 +1,10 @@
 #include "tools/common/series_loop.h"
 
 #include "tools/common/stop_signals.h"
+#include "util/clock.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <dirent.h>
 #include <mutex>
@@ -28,17 +28,6 @@ struct SeriesLoop::ReadAhead {
     std::condition_variable cv;
 };
 
-namespace
-{
-
-double now_s()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
-
 SeriesLoop::SeriesLoop(const char *dir, Range range, FollowSettings follow, RunReport *report)
     : dir_(dir), range_(range), follow_(follow), report_(report), state_(FILE_INDEX_MAX + 1),
       faults_(FILE_INDEX_MAX + 1)
@@ -59,7 +48,7 @@ Status SeriesLoop::hand_on(int n, const Loaded &l, bool complete, const FileStep
 {
     const LoadResult &r = l.r;
     FileState &st = state_[(std::size_t)n];
-    if (r.status == LoadStatus::CANNOT_OPEN && r.errnum == ENOENT) {
+    if (r.status == LoadStatus::MISSING) {
         if (st != FileState::GOOD)
             st = FileState::MISSING; // a gap, or a file not written yet
         return Status();
@@ -154,20 +143,18 @@ bool SeriesLoop::all_good() const
 // Follows the series after the first pass.
 Status SeriesLoop::follow_files(const FileStep &step)
 {
-    double last_complete = now_s();
+    double last_complete = clock_seconds();
     sigset_t open_mask = block_stop_signals();
     Status s;
     std::vector<int> complete;
     while (s.ok() && stop_signal() == 0 && !all_good()) {
-        double idle_left = follow_.idle > 0 ? last_complete + follow_.idle - now_s() : 1e6;
+        double idle_left = follow_.idle > 0 ? last_complete + follow_.idle - clock_seconds() : 1e6;
         if (idle_left <= 0)
             break;
         s = watcher_->wait(idle_left, open_mask, &complete);
-        if (!s.ok())
-            report_->note(s.message() + "; the follow ends");
         for (std::size_t i = 0; s.ok() && i < complete.size(); ++i) {
             s = take(complete[i], step);
-            last_complete = now_s();
+            last_complete = clock_seconds();
         }
     }
     restore_signals(open_mask);

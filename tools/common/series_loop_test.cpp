@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -28,7 +31,17 @@ std::string file_text(int n)
 struct Seen {
     std::vector<int> files;
     bool meshes_match = true; // each mesh was its own file's
-    std::string faults;
+    std::string faults;       // the fault lines, under m, as the loop writes them
+    bool first_pass_done = false;
+    std::mutex m;
+    std::condition_variable cv;
+
+    // Waits up to 20 s until done() holds, under m.
+    template <typename Done> bool wait(Done done)
+    {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, std::chrono::seconds(20), done);
+    }
 };
 
 Status seen_step(Seen *seen, int n, const Mesh &mesh)
@@ -38,17 +51,27 @@ Status seen_step(Seen *seen, int n, const Mesh &mesh)
     return Status();
 }
 
-// A run of loop with step, its fault lines caught.
+// A run of loop with step, its fault lines caught as they are written and the end of its first
+// pass told: events a writer in another thread waits on.
 Status run_caught(SeriesLoop *loop, RunReport *report, Seen *seen, const FileStep &step)
 {
-    char *text = nullptr;
-    std::size_t len = 0;
-    std::FILE *faults = open_memstream(&text, &len);
+    cookie_io_functions_t io{};
+    io.write = [](void *cookie, const char *buf, std::size_t n) -> ssize_t {
+        auto *s = static_cast<Seen *>(cookie);
+        std::lock_guard<std::mutex> lock(s->m);
+        s->faults.append(buf, n);
+        s->cv.notify_all();
+        return (ssize_t)n;
+    };
+    std::FILE *faults = fopencookie(seen, "w", io);
     report->set_faults(faults);
-    Status s = loop->run(step);
+    Status s = loop->run(step, [seen] {
+        std::lock_guard<std::mutex> lock(seen->m);
+        seen->first_pass_done = true;
+        seen->cv.notify_all();
+        return Status();
+    });
     std::fclose(faults);
-    seen->faults.assign(text, len);
-    std::free(text);
     return s;
 }
 
@@ -158,15 +181,17 @@ TEST(FollowWatcher, FilesAreHandedOnWhenAWriterIsDone)
         for (int pass = 0; pass < 2; ++pass) {
             for (int n = 1; n <= 3; ++n)
                 std::remove((dir.path + "/" + res_file_name(n)).c_str());
+            Seen seen;
+            // The writer goes on as the loop answers: once it watches, and once it has
+            // reported the malformed file as complete.
             std::thread writer([&] {
-                usleep(100000);
+                seen.wait([&] { return seen.first_pass_done; });
                 write_in_halves(dir.path + "/res0001.inp", file_text(1), pause);
                 write_in_halves(dir.path + "/res0002.inp", "3 1\n1 1 2 9\n", 0);
-                usleep((useconds_t)((poll > 0 ? poll : 1.0) * 1.5e6));
+                seen.wait([&] { return seen.faults.find("res0002.inp:2:") != std::string::npos; });
                 write_in_halves(dir.path + "/res0002.inp", file_text(2), 0);
                 write_in_halves(dir.path + "/res0003.inp", file_text(3), pause);
             });
-            Seen seen;
             Status s = run_caught(&loop, &report, &seen,
                                   [&](int n, const Mesh &m) { return seen_step(&seen, n, m); });
             writer.join();

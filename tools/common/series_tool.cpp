@@ -13,12 +13,6 @@ SeriesTool::SeriesTool(ToolInfo info)
 {
 }
 
-SeriesTool::~SeriesTool()
-{
-    if (loop_ && loop_->stopped_by())
-        end_by_signal(loop_->stopped_by());
-}
-
 std::vector<Option> SeriesTool::shared_options()
 {
     const auto seconds = [](const char *name, double *s) {
@@ -88,10 +82,23 @@ void SeriesTool::fail(const Status &s)
 
 bool SeriesTool::whole() const
 {
-    return failure_.empty() && loop_->stopped_by() == 0 && report_.written() > 0;
+    return failure_.empty() && loop_->stopped_by() == 0 && loop_->present() > loop_->broken();
 }
 
-int SeriesTool::finish(const std::string &where)
+int SeriesTool::end_with(int status)
+{
+    std::fflush(stdout);
+    if (!failure_.empty())
+        report_.note(failure_);
+    if (const int signal = loop_->stopped_by()) {
+        report_.note("stopped by " + signal_name(signal) + " after " +
+                     std::to_string(loop_->done()) + " files");
+        return 128 + signal;
+    }
+    return failure_.empty() ? status : 1;
+}
+
+int SeriesTool::end(const std::string &where)
 {
     const SeriesLoop &l = *loop_;
     const int signal = l.stopped_by();
@@ -124,33 +131,4 @@ void SeriesTool::note_none_present()
     const std::string hint = naming_hint(dir_);
     if (!hint.empty())
         report_.note(hint);
-}
-
-Status make_output_dir(const std::string &dir)
-{
-    std::error_code ec;
-    // Another process may make it at the same time: what counts is that it is there.
-    if (dir.empty() || std::filesystem::create_directories(dir, ec) ||
-        std::filesystem::is_directory(dir))
-        return Status();
-    if (!ec)
-        ec = std::make_error_code(std::errc::file_exists);
-    return Status::error("cannot make " + dir + ": " + ec.message());
-}
-
-std::string output_name(int n, const char *ext)
-{
-    std::string name = res_file_name(n);
-    return name.replace(name.size() - 4, 4, ext);
-}
-
-int output_index(const std::string &name, const char *ext)
-{
-    const std::size_t len = std::strlen(ext);
-    int n = -1;
-    if (name.size() < 4 + len || name.compare(name.size() - len, len, ext) != 0 ||
-        std::from_chars(name.data() + 4, name.data() + name.size() - len, n).ec != std::errc() ||
-        n < 0 || n > FILE_INDEX_MAX)
-        return -1;
-    return output_name(n, ext) == name ? n : -1;
 }

@@ -1,6 +1,7 @@
-// The skeleton every program that goes through a series shares: its command line (its own options
-// and the shared ones), the checks before a run, the run through the series loop, and the end: the
-// summary line, the exit status, and the end by a stop signal.
+// The skeleton every program that goes through a series runs on: its command line (its own options
+// and the shared ones), the checks before a run, the run through the series loop, the count of
+// the outputs written, and the end: the summary line and the exit status, which main returns
+// through exit_status_or_signal (stop_signals.h), so that a stopped run ends by its signal.
 #pragma once
 
 #include "tools/common/run_report.h"
@@ -23,9 +24,6 @@ class SeriesTool
 {
   public:
     explicit SeriesTool(ToolInfo info);
-    // When a stop signal stopped the run, ends the process by it: made first in main, the tool
-    // goes last, once every output has cleaned up after itself.
-    ~SeriesTool();
     SeriesTool(const SeriesTool &) = delete;
     SeriesTool &operator=(const SeriesTool &) = delete;
 
@@ -73,16 +71,33 @@ class SeriesTool
     {
         return failure_;
     }
-    // The run went through its range: nothing failed, no signal stopped it, something was written.
+    // The run went through its range: nothing failed, no signal stopped it, and at least one file
+    // was handed on.
     bool whole() const;
 
-    // Ends the run: "PROGRAM: failure" when an output could not be written, a line when no file
-    // of the range was present, then "PROGRAM: N VERB in S s, N missing, N broken, A-B not
-    // written; WHERE" (with the signal that stopped or ended it), where the gaps are missing and
-    // the indices after the last file present are not written. Returns the exit status: 0 when
-    // every present file was written and one was present, 1 otherwise, 128 + the signal that
-    // stopped the run.
-    int finish(const std::string &where);
+    // The output of file n is written; each index counts once. Safe from any thread.
+    void wrote(int n)
+    {
+        report_.wrote(n);
+    }
+    // An output that holds every file is not written after all: none counts.
+    void wrote_none()
+    {
+        report_.wrote_none();
+    }
+
+    // Ends the run of a program that writes outputs: "PROGRAM: failure" when one could not be
+    // written, a line when no file of the range was present, then "PROGRAM: N VERB in S s, N
+    // missing, N broken, A-B not written; WHERE" (with the signal that stopped or ended it),
+    // where the gaps are missing and the indices after the last file present are not written.
+    // Returns the exit status: 0 when every present file was written and one was present, 1
+    // otherwise, 128 + the signal that stopped the run.
+    int end(const std::string &where);
+
+    // Ends the run of a program whose report is its own: "PROGRAM: failure", and "PROGRAM:
+    // stopped by SIGINT after N files" when a signal stopped it. Returns 128 + that signal, 1
+    // after a failure, else status.
+    int end_with(int status);
 
     // "PROGRAM: no result file of 0..1010 is present in DIR", and what DIR holds instead when its
     // files are named like results in another way.
@@ -100,12 +115,3 @@ class SeriesTool
     std::string failure_;
     int status_ = 0;
 };
-
-// Makes the output directory dir (and its parents) if it is missing.
-Status make_output_dir(const std::string &dir);
-
-// The output file for result file n: its name with ext for ".inp" (res01000.inp -> res01000.png).
-std::string output_name(int n, const char *ext);
-
-// The index of an output file's name made by output_name with ext, or -1.
-int output_index(const std::string &name, const char *ext);

@@ -62,8 +62,11 @@ std::string signal_name(int sig)
     return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
 }
 
-void end_by_signal(int sig)
+int exit_status_or_signal(int status)
 {
+    const int sig = status - 128;
+    if (sig != SIGINT && sig != SIGTERM && sig != SIGHUP)
+        return status;
     std::fflush(nullptr);
     std::signal(sig, SIG_DFL);
     sigset_t set;
@@ -71,5 +74,5 @@ void end_by_signal(int sig)
     sigaddset(&set, sig);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     std::raise(sig);
-    _exit(128 + sig); // not reached: the default action ends the process
+    return status; // not reached: the default action ends the process
 }

@@ -22,6 +22,8 @@ void restore_signals(const sigset_t &mask);
 // "SIGINT" for SIGINT.
 std::string signal_name(int sig);
 
-// Ends the process by sig, its default action restored, so that the shell that started it sees
-// the interrupt (and reports 128 + the signal). Output is flushed first.
-[[noreturn]] void end_by_signal(int sig);
+// What main returns for a run that ended with status: status itself, unless it is 128 + a stop
+// signal (a run that signal stopped). Then the process ends by that signal, its default action
+// restored, so that the shell that started it sees the interrupt (and reports 128 + the signal);
+// output is flushed first. Called by main alone, once every object of the run is gone.
+int exit_status_or_signal(int status);

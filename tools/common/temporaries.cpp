@@ -65,13 +65,3 @@ int remove_stale_temporaries(const std::string &dir,
     closedir(d);
     return removed;
 }
-
-int remove_stale_temporaries_of(const std::string &path)
-{
-    std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    return remove_stale_temporaries(dir, [&name](const std::string &of) { return of == name; });
-}

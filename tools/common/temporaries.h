@@ -13,8 +13,5 @@
 int remove_stale_temporaries(const std::string &dir,
                              const std::function<bool(const std::string &name)> &ours);
 
-// The same for the temporaries of the one file path, beside it.
-int remove_stale_temporaries_of(const std::string &path);
-
 // The NAME of a temporary's name ".NAME.PID.K", or "" when name is not of that form.
 std::string temporary_of(const std::string &name);

@@ -1,8 +1,12 @@
 #include "tools/common/whole_file.h"
 
+#include "resfile/res_file.h"
+#include "tools/common/temporaries.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,20 +32,78 @@ bool lock_new_temporary(int fd)
 
 } // namespace
 
+PathParts split_path(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
 std::string folder_of(const std::string &path)
 {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return split_path(path).folder;
 }
 
 std::string temporary_name(const std::string &path, int k)
 {
-    std::size_t slash = path.rfind('/');
-    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, base) + "." + path.substr(base) + "." + std::to_string(getpid()) + "." +
-           std::to_string(k);
+    const PathParts p = split_path(path);
+    const std::string in = path.find('/') == std::string::npos ? ""
+                           : p.folder == "/"                   ? "/"
+                                                               : p.folder + "/";
+    return in + "." + p.name + "." + std::to_string(getpid()) + "." + std::to_string(k);
+}
+
+namespace
+{
+
+// Makes the folder dir and its parents if they are missing. Another process may make it at the
+// same time: what counts is that it is there.
+Status make_folder(const std::string &dir)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    const bool there = std::filesystem::is_directory(dir, ec);
+    if (there)
+        return Status();
+    if (!ec)
+        ec = std::make_error_code(std::errc::file_exists);
+    return Status::error("cannot make " + dir + ": " + ec.message());
+}
+
+} // namespace
+
+Status open_output_folder(const std::string &dir, const char *ext)
+{
+    Status s = make_folder(dir);
+    if (s.ok())
+        remove_stale_temporaries(
+            dir, [ext](const std::string &name) { return output_index(name, ext) >= 0; });
+    return s;
+}
+
+Status open_output_file(const std::string &path)
+{
+    const PathParts p = split_path(path);
+    Status s = make_folder(p.folder);
+    if (s.ok())
+        remove_stale_temporaries(p.folder,
+                                 [&p](const std::string &name) { return name == p.name; });
+    return s;
+}
+
+std::string output_name(int n, const char *ext)
+{
+    std::string name = res_file_name(n);
+    return name.replace(name.size() - 4, 4, ext);
+}
+
+int output_index(const std::string &name, const char *ext)
+{
+    const std::size_t len = std::strlen(ext);
+    if (name.size() <= len || name.compare(name.size() - len, len, ext) != 0)
+        return -1;
+    return res_file_index((name.substr(0, name.size() - len) + ".inp").c_str());
 }
 
 WholeFile::~WholeFile()

@@ -60,8 +60,31 @@ Status sync_file_system(const std::string &path);
 // Makes the renames into the folder dir durable (fsync of the folder).
 Status sync_dir(const std::string &dir);
 
-// The folder of path, as a name to open: "." for a bare file name.
+// A path's folder, as a name to open ("." for a bare file name, "/" at the top), and its last
+// name.
+struct PathParts {
+    std::string folder;
+    std::string name;
+};
+PathParts split_path(const std::string &path);
+
+// The folder of path: split_path(path).folder.
 std::string folder_of(const std::string &path);
 
 // The temporary name ".NAME.PID.K" in path's folder, for path's NAME, this process and k.
 std::string temporary_name(const std::string &path, int k);
+
+// Readies the folder dir for one output a result file, named as the file with ext for ".inp"
+// (res0001.png): makes it and its parents if they are missing, and removes the temporaries of such
+// names that killed runs left there (see temporaries.h).
+Status open_output_folder(const std::string &dir, const char *ext);
+
+// Readies the one output path: makes its folder if it is missing, and removes the temporaries of
+// path that killed runs left beside it.
+Status open_output_file(const std::string &path);
+
+// The output for result file n: its name with ext for ".inp" (res01000.inp -> res01000.png).
+std::string output_name(int n, const char *ext);
+
+// The index of an output's name that output_name makes with ext, or -1.
+int output_index(const std::string &name, const char *ext);

@@ -3,10 +3,11 @@
 // keys, its faults marked. Reads through the shared load path and measures health as rescheck
 // does; the page is written whole, or the earlier one stays.
 #include "resfile/series_health.h"
+#include "tools/common/last_contents.h"
 #include "tools/common/series_time.h"
 #include "tools/common/series_tool.h"
 #include "tools/common/shared_usage.h"
-#include "tools/common/temporaries.h"
+#include "tools/common/stop_signals.h"
 #include "tools/common/view_choice.h"
 #include "tools/common/whole_file.h"
 #include "tools/res2html/page_encoder.h"
@@ -103,7 +104,7 @@ class PageData
     Status take(int n, const Mesh &m, bool follow)
     {
         if (follow) {
-            kept_[n] = std::make_unique<Mesh>(m);
+            last_.keep(n, m);
             return Status();
         }
         return add(n, m);
@@ -112,9 +113,7 @@ class PageData
     // The page's data, every file in it.
     Status finish()
     {
-        Status s;
-        for (auto k = kept_.begin(); s.ok() && k != kept_.end(); ++k)
-            s = add(k->first, *k->second);
+        Status s = last_.replay([this](int n, const Mesh &m) { return add(n, m); });
         return s.ok() ? encoder_.finish() : s;
     }
 
@@ -146,7 +145,7 @@ class PageData
     PageEncoder encoder_;
     Extent extent_;
     OutsideFiles outside_;
-    std::map<int, std::unique_ptr<Mesh>> kept_;
+    LastContents last_;
 };
 
 // Writes the page, once every file of the range is in it; its size into *bytes. The broken files
@@ -161,14 +160,12 @@ Status write_page(Options *opt, const PageData &data, const SeriesLoop &loop, st
             opt->page.notes.push_back(loop.fault(n));
     opt->page.view = opt->view.view;
     const std::string html = page_html(opt->page, data.encoder());
-    remove_stale_temporaries_of(opt->out);
+    Status s = open_output_file(opt->out);
     *bytes = html.size();
-    return write_whole_file(opt->out, html.data(), html.size());
+    return s.ok() ? write_whole_file(opt->out, html.data(), html.size()) : s;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int res2html(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"res2html", "in the page"});
@@ -177,10 +174,7 @@ int main(int argc, char **argv)
         return tool.exit_status();
     opt.page.title = opt.title ? opt.title : folder_name(tool.dir());
     PageData data(tool.dir(), opt.view);
-    tool.run([&](int n, const Mesh &mesh) {
-        tool.report().set_written(tool.report().written() + 1);
-        return data.take(n, mesh, tool.following());
-    });
+    tool.run([&](int n, const Mesh &mesh) { return data.take(n, mesh, tool.following()); });
     std::size_t bytes = 0;
     if (tool.whole()) {
         // The view is fitted to the files the page holds, once they are all there.
@@ -192,7 +186,8 @@ int main(int argc, char **argv)
         tool.fail(s);
     }
     const bool written = bytes > 0 && tool.failure().empty();
-    tool.report().set_written(written ? (int)data.encoder().files().size() : 0);
+    for (int n : written ? data.encoder().files() : std::vector<int>{})
+        tool.wrote(n);
     const std::string outside = data.outside().note();
     if (written && !outside.empty())
         tool.report().fault(outside);
@@ -200,5 +195,12 @@ int main(int argc, char **argv)
     std::snprintf(size, sizeof size, " (%.1f MB)", (double)bytes / 1e6);
     const std::string where =
         written ? std::string(opt.out) + size : "nothing written; an earlier page stays as it was";
-    return tool.finish(where);
+    return tool.end(where);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return exit_status_or_signal(res2html(argc, argv));
 }

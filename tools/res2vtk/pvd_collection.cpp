@@ -27,10 +27,10 @@ Collection::~Collection()
 Status Collection::open(std::string *warning)
 {
     // Made here, or found: only a folder this run made may go again if the run fails.
-    Status s = make_output_dir(folder_of(paths_.folder));
+    Status s = open_output_file(paths_.pvd);
     made_folder_ = s.ok() && mkdir(paths_.folder.c_str(), 0777) == 0;
-    if (s.ok() && !made_folder_)
-        s = make_output_dir(paths_.folder);
+    if (s.ok())
+        s = open_output_folder(paths_.folder, ".vtu");
     if (!s.ok())
         return s;
     int fd = ::open(paths_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -48,9 +48,6 @@ Status Collection::open(std::string *warning)
                    "); a second run into it at once would mix the two";
     }
     lock_fd_ = fd;
-    remove_stale_temporaries(
-        paths_.folder, [](const std::string &name) { return output_index(name, ".vtu") >= 0; });
-    remove_stale_temporaries_of(paths_.pvd);
     return Status();
 }
 
@@ -67,6 +64,14 @@ Status Collection::stage(int n, const std::string &time, const std::string &vtu,
     staged_.emplace_back(n, std::move(f));
     staged_times_[n] = time;
     return Status();
+}
+
+std::vector<int> Collection::in_place() const
+{
+    std::vector<int> files;
+    for (const auto &t : times_)
+        files.push_back(t.first);
+    return files;
 }
 
 // The files of the series that the collection being replaced names in the folder, by path: what

@@ -30,9 +30,9 @@ class Collection
     Collection(const Collection &) = delete;
     Collection &operator=(const Collection &) = delete;
 
-    // Makes the folder if it is missing and locks it for this run alone: a second run into the
-    // same collection is refused while this one writes it. Then removes the temporaries that
-    // killed runs left in it and beside the collection. On a file system without locks the run
+    // Makes the folder if it is missing, removing the temporaries that killed runs left in it and
+    // beside the collection, and locks it for this run alone: a second run into the same
+    // collection is refused while this one writes it. On a file system without locks the run
     // goes on unguarded, and *warning says so.
     Status open(std::string *warning);
 
@@ -50,11 +50,8 @@ class Collection
     // of the file system when sync_all, otherwise each was synced as it was staged.
     Status commit(bool sync_all);
 
-    // The files the collection names now.
-    int in_place() const
-    {
-        return (int)times_.size();
-    }
+    // The files the collection names now, by index.
+    std::vector<int> in_place() const;
 
   private:
     std::set<std::string> named_by_old() const;

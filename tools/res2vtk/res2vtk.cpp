@@ -8,6 +8,7 @@
 #include "tools/common/series_time.h"
 #include "tools/common/series_tool.h"
 #include "tools/common/shared_usage.h"
+#include "tools/common/stop_signals.h"
 #include "tools/common/xml_text.h"
 #include "tools/res2vtk/pvd_collection.h"
 #include "tools/res2vtk/vtu_file.h"
@@ -105,9 +106,7 @@ std::string where(const Options &o, const SeriesTool &tool, bool whole, int in_p
     return "nothing written";
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int res2vtk(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"res2vtk", "converted"});
@@ -139,7 +138,6 @@ int main(int argc, char **argv)
             Status st = out.stage(n, time, vtu, !at_once);
             if (!st.ok())
                 return st;
-            tool.report().set_written(tool.report().written() + 1);
             return at_once ? Status() : out.commit(false);
         },
         [&] { return out.any_staged() ? out.commit(true) : Status(); });
@@ -150,6 +148,15 @@ int main(int argc, char **argv)
         whole = c.ok();
     }
     // Converted files count once they are in place.
-    tool.report().set_written(out.in_place());
-    return tool.finish(where(opt, tool, whole, out.in_place()));
+    const std::vector<int> in_place = out.in_place();
+    for (int n : in_place)
+        tool.wrote(n);
+    return tool.end(where(opt, tool, whole, (int)in_place.size()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return exit_status_or_signal(res2vtk(argc, argv));
 }

@@ -4,10 +4,10 @@
 // inside out or collapse, the worst shaped element and the largest step of a node.
 #include "resfile/res_file.h"
 #include "resfile/series_health.h"
+#include "tools/common/last_contents.h"
 #include "tools/common/series_tool.h"
 #include "tools/common/shared_usage.h"
 #include "tools/common/stop_signals.h"
-#include "tools/common/temporaries.h"
 #include "tools/common/whole_file.h"
 #include "tools/rescheck/check_report.h"
 
@@ -177,13 +177,21 @@ Status write_table(const char *table, const SeriesLoop &loop, const Checker &che
             csv += checker.row(n);
         else if (loop.state(n) == FileState::BROKEN)
             csv += std::to_string(n) + "," + res_file_name(n) + ",,,,,,,,,,,,\n";
-    remove_stale_temporaries_of(table);
-    return write_whole_file(table, csv.data(), csv.size());
+    Status s = open_output_file(table);
+    return s.ok() ? write_whole_file(table, csv.data(), csv.size()) : s;
 }
 
-} // namespace
+// Each file as it completes, with what it shows, while following.
+void print_completed(int n, const Mesh &mesh, const FileFindings &f)
+{
+    std::printf("%s: well formed, %s, %s\n", res_file_name(n), counted(mesh.np, "node").c_str(),
+                counted(mesh.nele, "element").c_str());
+    for (const auto &line : finding_lines(f))
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
 
-int main(int argc, char **argv)
+int rescheck(int argc, char **argv)
 {
     SeriesTool tool({"rescheck", "checked"});
     const char *table = nullptr;
@@ -195,40 +203,44 @@ int main(int argc, char **argv)
         return tool.exit_status();
     tool.report().set_faults(stdout); // the broken files are the report
     auto checker = std::make_unique<Checker>(tool.dir());
-    RunFindings &found = checker->found();
-    found.lines_printed = tool.following();
+    LastContents last;
     tool.run([&](int n, const Mesh &mesh) {
         const FileFindings &f = checker->examine(n, mesh);
-        tool.report().set_written(tool.report().written() + 1);
+        tool.wrote(n);
         if (tool.following()) {
-            // Each file as it completes, with what it shows.
-            std::printf("%s: well formed, %s, %s\n", res_file_name(n),
-                        counted(mesh.np, "node").c_str(), counted(mesh.nele, "element").c_str());
-            for (const auto &line : finding_lines(f))
-                std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
+            print_completed(n, mesh, f);
+            last.keep(n, mesh);
         }
         return Status();
     });
+    // A follow's report is of what is on disk at its end: each file's last complete content,
+    // measured in series order, as a run over the finished series measures it.
+    if (tool.following()) {
+        checker = std::make_unique<Checker>(tool.dir());
+        tool.fail(last.replay([&checker](int n, const Mesh &mesh) {
+            checker->examine(n, mesh);
+            return Status();
+        }));
+        checker->found().lines_printed = true;
+    }
     const SeriesLoop &loop = tool.loop();
+    const RunFindings &found = checker->found();
     print_report(loop, found, verbose);
     const std::string hint = loop.present() == 0 ? naming_hint(tool.dir()) : "";
     if (!hint.empty()) {
         std::fflush(stdout);
         tool.report().note(hint);
     }
-    Status table_written = table ? write_table(table, loop, *checker) : Status();
-    if (!table_written.ok()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "rescheck: %s\n", table_written.message().c_str());
-    }
-    if (loop.stopped_by()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "rescheck: stopped by %s after %d files\n",
-                     signal_name(loop.stopped_by()).c_str(), loop.done());
-        return 128 + loop.stopped_by(); // the tool ends the process by the signal
-    }
-    if (loop.broken() > 0 || loop.state(1) == FileState::MISSING || !table_written.ok())
-        return 1;
-    return found.first_inverted >= 0 || found.degenerate ? 3 : 0;
+    if (table)
+        tool.fail(write_table(table, loop, *checker));
+    if (loop.broken() > 0 || loop.state(1) == FileState::MISSING)
+        return tool.end_with(1);
+    return tool.end_with(found.first_inverted >= 0 || found.degenerate ? 3 : 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return exit_status_or_signal(rescheck(argc, argv));
 }

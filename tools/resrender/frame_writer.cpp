@@ -9,7 +9,10 @@
 #include <cstring>
 #include <zlib.h>
 
-FrameWriter::FrameWriter(PictureOutputs out) : out_(out) {}
+FrameWriter::FrameWriter(PictureOutputs out, std::function<void(int n)> wrote)
+    : out_(out), wrote_(std::move(wrote))
+{
+}
 
 FrameWriter::~FrameWriter()
 {
@@ -20,14 +23,10 @@ Status FrameWriter::open(const PixelRows &layout)
 {
     layout_ = layout;
     Status s;
-    if (out_.png_dir) {
-        s = make_output_dir(out_.png_dir);
-        remove_stale_temporaries(
-            out_.png_dir, [](const std::string &name) { return output_index(name, ".png") >= 0; });
-    }
+    if (out_.png_dir)
+        s = open_output_folder(out_.png_dir, ".png");
     if (s.ok() && out_.gif_path) {
-        s = make_output_dir(folder_of(out_.gif_path));
-        remove_stale_temporaries_of(out_.gif_path);
+        s = open_output_file(out_.gif_path);
         if (s.ok())
             s = gif_file_.open(out_.gif_path);
         auto sink = [this](const unsigned char *bytes, std::size_t n) {
@@ -66,12 +65,6 @@ void FrameWriter::hand_over(int n)
     index_[produced_ % RING] = n;
     ++produced_;
     cv_.notify_all();
-}
-
-int FrameWriter::written()
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return written_;
 }
 
 // A frame of a follow, kept for the GIF made at the end. Mostly black: zlib's fastest level
@@ -148,10 +141,8 @@ void FrameWriter::write_frames()
         Status s = write_frame(slot, &png_written);
         lock.lock();
         ++consumed_;
-        // Each file counts once, however often a follow rewrites its picture.
-        std::vector<bool>::reference done = pictured_[(std::size_t)index_[slot]];
-        written_ += !done && (png_written || (s.ok() && !out_.png_dir));
-        done = done || png_written || (s.ok() && !out_.png_dir);
+        if (png_written || (s.ok() && !out_.png_dir))
+            wrote_(index_[slot]);
         failed_ = !s.ok();
         failure_ = s;
         cv_.notify_all();

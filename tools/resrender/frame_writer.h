@@ -10,6 +10,7 @@
 #include "util/status.h"
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,7 +28,9 @@ struct PictureOutputs {
 class FrameWriter
 {
   public:
-    explicit FrameWriter(PictureOutputs out);
+    // wrote is told, on the writer's thread, each file whose picture went out: into its PNG file,
+    // or into the GIF when there are no PNG files.
+    FrameWriter(PictureOutputs out, std::function<void(int n)> wrote);
     // Stops the thread; a GIF not committed leaves only its temporary, which goes too.
     ~FrameWriter();
     FrameWriter(const FrameWriter &) = delete;
@@ -41,9 +44,6 @@ class FrameWriter
     Status claim(unsigned char **frame);
     // The frame just claimed holds file n's picture: it goes to the outputs.
     void hand_over(int n);
-    // Files whose pictures went out so far: into PNG files, or into the GIF when there are no PNG
-    // files. A file pictured again counts once.
-    int written();
 
     // Waits until every frame handed over is written and stops the thread. The error is the first
     // output that could not be written.
@@ -79,10 +79,9 @@ class FrameWriter
     int index_[RING] = {};                           // the result index of each frame
     long produced_ = 0;                              // frames handed over
     long consumed_ = 0;                              // frames the writer is done with
-    int written_ = 0;                                // files with a picture written
-    std::vector<bool> pictured_ = std::vector<bool>(FILE_INDEX_MAX + 1); // by index
-    bool finished_ = false;                                              // no more frames will come
-    Status failure_; // written by the writer thread alone, read once it has stopped
+    std::function<void(int n)> wrote_;
+    bool finished_ = false; // no more frames will come
+    Status failure_;        // written by the writer thread alone, read once it has stopped
     bool failed_ = false;
     bool gif_written_ = false;
     std::vector<int> blank_; // written by the writer thread alone

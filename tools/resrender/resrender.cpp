@@ -7,6 +7,7 @@
 #include "resfile/series_health.h"
 #include "tools/common/series_tool.h"
 #include "tools/common/shared_usage.h"
+#include "tools/common/stop_signals.h"
 #include "tools/common/view_choice.h"
 #include "tools/resrender/frame_writer.h"
 #include "view/draw.h"
@@ -192,7 +193,7 @@ int first_mesh_elements(const SeriesLoop &loop)
     const Range &r = loop.range();
     for (int n = r.first; n <= r.last; n += r.every) {
         LoadResult l = load_res(loop.dir(), n, mesh.get());
-        if (l.status == LoadStatus::CANNOT_OPEN && l.errnum == ENOENT)
+        if (l.status == LoadStatus::MISSING)
             continue;
         return l.status == LoadStatus::LOADED ? mesh->nele : MESH_CAPACITY;
     }
@@ -219,11 +220,10 @@ Status set_up(const Options &opt, OffscreenContext *ctx, FrameWriter *writer)
 }
 
 // Where the run's outputs went, for the summary.
-std::string where(const Options &opt, const SeriesTool &tool, const FrameWriter &writer,
-                  int written)
+std::string where(const Options &opt, SeriesTool &tool, const FrameWriter &writer)
 {
     std::string w;
-    if (opt.out.png_dir && written > 0)
+    if (opt.out.png_dir && tool.report().written() > 0)
         w = std::string("PNG files in ") + opt.out.png_dir;
     if (writer.gif_written())
         w += (w.empty() ? "GIF " : ", GIF ") + std::string(opt.out.gif_path);
@@ -234,9 +234,7 @@ std::string where(const Options &opt, const SeriesTool &tool, const FrameWriter 
     return w;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int resrender(int argc, char **argv)
 {
     Options opt;
     SeriesTool tool({"resrender", "rendered", "frames/s"});
@@ -255,26 +253,29 @@ int main(int argc, char **argv)
     choose_rasteriser_threads(first_mesh_elements(tool.loop()));
     opt.out.keep_frames = tool.following();
     OffscreenContext ctx;
-    FrameWriter writer(opt.out);
+    FrameWriter writer(opt.out, [&tool](int n) { tool.wrote(n); });
     Status s = set_up(opt, &ctx, &writer);
     if (!s.ok()) {
         tool.report().note(s.message());
         return 1;
     }
     Renderer renderer(&opt, &tool, fit_now, ctx, &writer);
-    tool.run([&](int n, const Mesh &mesh) {
-        Status r = renderer.render(n, mesh);
-        tool.report().set_written(writer.written());
-        return r;
-    });
+    tool.run([&](int n, const Mesh &mesh) { return renderer.render(n, mesh); });
     tool.fail(writer.close());
-    tool.report().set_written(writer.written());
     if (opt.out.gif_path && tool.whole())
         tool.fail(writer.commit_gif());
-    int written = opt.out.png_dir || writer.gif_written() ? writer.written() : 0;
-    tool.report().set_written(written);
+    // Without PNG files the pictures are written only with the GIF.
+    if (!opt.out.png_dir && !writer.gif_written())
+        tool.wrote_none();
     const std::string outside = renderer.outside_note();
     if (!outside.empty())
         tool.report().fault(outside);
-    return tool.finish(where(opt, tool, writer, written));
+    return tool.end(where(opt, tool, writer));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return exit_status_or_signal(resrender(argc, argv));
 }
