@@ -47,7 +47,7 @@ CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &
 
 // A whole decimal integer within lo..hi.
 bool parse_int(const char *s, int lo, int hi, int *v);
-// A whole finite decimal number, with an optional leading '+'.
+// A finite decimal number ("-0.5", "2e-3"), with an optional leading '+'.
 bool parse_number(const char *s, double *v);
 // A decimal number stored as the viewer stores the view: a finite single-precision float.
 bool parse_float(const char *s, float *v);

@@ -39,8 +39,9 @@ void draw_mesh_arrays(const Mesh &m, MeshArrays *arrays)
 {
     // The corners narrowed to single precision as the list's vertices are, and each outline as
     // its three segments corner 1 -> 2, 2 -> 3, 3 -> 1, as a line loop draws them. An edge that
-    // two triangles share is drawn twice, once each way round, as in the list: the rasteriser
-    // does not always give a segment the same pixels both ways.
+    // two triangles share is drawn twice, once each way round, as in the list: Mesa's rasteriser
+    // gives two thirds of random segments other pixels one way than the other
+    // (bench/segment_bench).
     arrays->vert.resize(3 * (std::size_t)MESH_CAPACITY);
     arrays->outline.resize(6 * (std::size_t)MESH_CAPACITY);
     GLfloat *v = arrays->vert.data();

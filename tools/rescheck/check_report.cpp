@@ -55,7 +55,7 @@ bool broken_between(const SeriesLoop &loop, int a, int b)
     return false;
 }
 
-// Prints the stretches of indices whose state passes `in`, as "0-417, 420-1010", up to last.
+// The stretches of indices up to last whose state passes `in`, as "0-417, 420-1010"; "none".
 template <typename Pred> std::string ranges(const SeriesLoop &loop, int last, Pred in)
 {
     std::string s;

@@ -2,6 +2,7 @@
 // its animation as giflib decodes it, its exit statuses.
 #include "tests/support/child.h"
 #include "tests/support/image.h"
+#include "tools/common/temporaries.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,8 @@ TEST(Resrender, SeriesWithGapsAndABrokenFile)
         EXPECT_EQ(gif.frames[i].px, png.px) << "frame " << i << " is not " << order[i];
     }
     EXPECT_NE(gif.frames[0].px, gif.frames[1].px);
-    EXPECT_EQ(files_in(dir.path).count("a.gif.tmp"), 0u);
+    for (const auto &name : files_in(dir.path))
+        EXPECT_EQ(temporary_of(name), "") << name << " left behind";
 }
 
 // What ends a run early, and how: usage errors with status 2 and the usage, and runs with nothing

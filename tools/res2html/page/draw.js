@@ -1,4 +1,6 @@
 "use strict";
+/* global NEAR_PLANE, FAR_PLANE, multiply, frustum, modelView */ // from view.js
+/* exported GlDrawer, CanvasDrawer */ // for page.js
 // Drawing a file of the series as the viewer draws it: with WebGL 1, or, where a browser gives
 // none, the same projection on a 2-D canvas, each segment clipped at the near plane.
 
@@ -55,13 +57,13 @@ class GlDrawer {
     }
     if (this.mesh !== mesh) {
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
-      gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.edges, gl.STATIC_DRAW);
+      gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.lines, gl.STATIC_DRAW);
       this.mesh = mesh;
     }
     gl.uniform4fv(this.colour, RED);
     gl.uniform1f(this.size, 1);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.outline);
-    gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_SHORT, 0);
+    gl.drawElements(gl.LINES, mesh.lines.length, gl.UNSIGNED_SHORT, 0);
     gl.drawArrays(gl.POINTS, 0, mesh.np);
     // Over the red: inverted elements filled, and every marked element's edges and its corners
     // larger, so that a crushed one shows at any scale.
@@ -114,8 +116,8 @@ class CanvasDrawer {
     const eye = eyeCoordinates(frame, view);
     const mesh = frame.mesh;
     const red = 0xff0000ff, yellow = 0xff00ffff; // little-endian RGBA
-    for (let i = 0; i < mesh.edges.length; i += 2)
-      segment(px, w, h, eye, mesh.edges[i], mesh.edges[i + 1], red);
+    for (let i = 0; i < mesh.lines.length; i += 2)
+      segment(px, w, h, eye, mesh.lines[i], mesh.lines[i + 1], red);
     for (let i = 0; i < mesh.np; ++i) point(px, w, h, eye, i, red, 1);
     if (mark) {
       for (const e of frame.inverted) fillTriangle(px, w, h, eye, mesh.corners, 3 * e, yellow);
@@ -211,7 +213,8 @@ function fillTriangle(px, w, h, eye, corners, at, colour) {
   for (let y = y0; y <= y1; ++y)
     for (let x = x0; x <= x1; ++x) {
       const cx = x + 0.5, cy = y + 0.5;
-      const a = edge(v[0], v[1], cx, cy), b = edge(v[1], v[2], cx, cy), c = edge(v[2], v[0], cx, cy);
+      const a = edge(v[0], v[1], cx, cy), b = edge(v[1], v[2], cx, cy);
+      const c = edge(v[2], v[0], cx, cy);
       if ((a >= 0 && b >= 0 && c >= 0) || (a <= 0 && b <= 0 && c <= 0)) px[y * w + x] = colour;
     }
 }

@@ -1,4 +1,6 @@
 "use strict";
+/* global Decoder, readFragment, fragmentOf, pressKey, dragTo, statusText */ // from view.js
+/* global GlDrawer, CanvasDrawer */ // from draw.js
 // The page of a result series: its files decoded chunk by chunk from the data embedded in the
 // page, drawn as the viewer draws them (red outlines and node points, the viewer's projection
 // and view), turned, moved and stepped through with the viewer's own keys. WebGL 1 draws; where
@@ -34,8 +36,8 @@ class Page {
     this.play = document.getElementById("play");
     this.timer = null;
     this.addressTimer = null;
-    this.timings = { firstFrame: null, decoded: null, steps: [], drags: [] };
-    window.resviewTimings = this.timings;
+    this.shown = false; // a file has been drawn
+    this.decodedChunks = 0;
     this.setUpCanvas();
     this.readAddress();
     this.listen();
@@ -51,7 +53,6 @@ class Page {
     const gl = this.canvas.getContext("webgl", { antialias: false });
     if (gl) {
       this.drawer = new GlDrawer(gl);
-      this.gl = gl;
     } else {
       this.drawer = new CanvasDrawer(this.canvas.getContext("2d"));
       this.notes.push("drawn on a 2-D canvas: this browser gives no WebGL");
@@ -84,9 +85,8 @@ class Page {
     });
     this.canvas.addEventListener("pointermove", (e) => {
       if (!this.press || !(e.buttons & 1)) return;
-      const t0 = performance.now();
       dragTo(this.state, this.press, e.clientX, e.clientY);
-      this.show(this.timings.drags, t0);
+      this.show();
     });
     this.canvas.addEventListener("pointerup", () => { this.press = null; });
   }
@@ -99,10 +99,9 @@ class Page {
       return;
     }
     const key = e.key.length === 1 ? e.key.toLowerCase() : e.key;
-    const t0 = performance.now();
     if (!pressKey(this.state, key, e.shiftKey, this.files.length)) return;
     e.preventDefault();
-    this.show(key === "b" || key === "n" ? this.timings.steps : null, t0);
+    this.show();
   }
 
   go(place) {
@@ -124,14 +123,12 @@ class Page {
   }
 
   // Draws the file and view of the state once its file is decoded; the status line names the
-  // file only then. A drawing's time goes into times when given.
-  show(times, t0) {
+  // file only then.
+  show() {
     const frame = this.decoder.frames[this.state.place];
     if (!frame) return; // drawn once its chunk is decoded
     this.drawer.draw(frame, this.state.view, this.state.mark, this.w, this.h);
-    // A pixel read back waits until the frame is drawn.
-    if (this.gl && times) this.gl.readPixels(0, 0, 1, 1, this.gl.RGBA, this.gl.UNSIGNED_BYTE, new Uint8Array(4));
-    if (times) times.push(performance.now() - t0);
+    this.shown = true;
     const n = this.files[this.state.place];
     const notes = this.notes.concat(this.fragmentNote ? [this.fragmentNote] : []);
     this.status.textContent = statusText(n, frame, this.meta.times[this.state.place],
@@ -139,7 +136,6 @@ class Page {
     this.slider.value = String(this.state.place);
     this.marks.checked = this.state.mark;
     this.keepAddress();
-    if (this.timings.firstFrame === null) this.timings.firstFrame = performance.now();
   }
 
   // Writes the file and the view into the address, at most five times a second: a drag draws many
@@ -153,22 +149,26 @@ class Page {
     }, 200);
   }
 
-  // Decodes the chunks in order, drawing as soon as the file to show is there.
-  async decode(chunks) {
-    for (const chunk of chunks) {
+  // Decodes the chunks in order from the first not decoded yet, as many as the document holds
+  // now, drawing as soon as the file to show is there.
+  async decode() {
+    const chunks = document.querySelectorAll("script.chunk");
+    for (; this.decodedChunks < chunks.length; ++this.decodedChunks) {
+      const chunk = chunks[this.decodedChunks];
       this.decoder.read(await inflate(chunk.textContent), Number(chunk.dataset.files));
-      if (this.timings.firstFrame === null) this.show();
+      if (!this.shown) this.show();
     }
   }
 }
 
+// The chunks that stand before the script are decoded at once, so that the first file is drawn
+// while the rest of the page still loads; the others once the document is whole.
 async function main() {
   const page = new Page(JSON.parse(document.getElementById("meta").textContent));
-  await page.decode(document.querySelectorAll("script.chunk"));
+  await page.decode();
   if (document.readyState === "loading")
     await new Promise((done) => document.addEventListener("DOMContentLoaded", done));
-  await page.decode([...document.querySelectorAll("script.chunk")].slice(1));
-  page.timings.decoded = performance.now();
+  await page.decode();
 }
 
 if (typeof document !== "undefined") main();

@@ -91,7 +91,9 @@ function pressKey(state, key, shift, nfiles) {
     case "ArrowLeft": v.rot_y = Math.fround(v.rot_y + ARROW_STEP); break;
     case "ArrowRight": v.rot_y = Math.fround(v.rot_y - ARROW_STEP); break;
     case "ArrowUp": if (v.rot_x < ROT_X_LIMIT) v.rot_x = Math.fround(v.rot_x + ARROW_STEP); break;
-    case "ArrowDown": if (v.rot_x > -ROT_X_LIMIT) v.rot_x = Math.fround(v.rot_x - ARROW_STEP); break;
+    case "ArrowDown":
+      if (v.rot_x > -ROT_X_LIMIT) v.rot_x = Math.fround(v.rot_x - ARROW_STEP);
+      break;
     case "a": step("tz", -(shift ? SHIFT_DEPTH_STEP : MOVE_STEP)); break;
     case "d": step("tz", shift ? SHIFT_DEPTH_STEP : MOVE_STEP); break;
     case "z": step("tx", -MOVE_STEP); break;
@@ -176,7 +178,7 @@ class Decoder {
         const corners = new Uint16Array(3 * nele);
         for (let i = 0; i < corners.length; ++i) corners[i] = u16();
         const lines = outlineOf(corners);
-        this.mesh = { np, nele, corners, lines, edges: edgesOf(lines) };
+        this.mesh = { np, nele, corners, lines };
         this.history = [];
       }
       const coords = this.coordinates(bytes, at);
@@ -213,7 +215,11 @@ class Decoder {
   }
 }
 
-// Each element's outline as three segments, corner 1 to 2, 2 to 3, 3 to 1.
+// Each element's outline as three segments, corner 1 to 2, 2 to 3, 3 to 1, as the viewer's line
+// loop draws them: an edge that two elements share is drawn twice, once each way round. Mesa's
+// rasteriser gives two thirds of random segments other pixels one way than the other
+// (bench/segment_bench), Chromium's SwiftShader none (bench/page_view_bench.py): drawn both ways,
+// the page has the viewer's pixels on either.
 function outlineOf(corners) {
   const lines = new Uint16Array(2 * corners.length);
   for (let e = 0; e < corners.length / 3; ++e)
@@ -222,19 +228,6 @@ function outlineOf(corners) {
       lines[6 * e + 2 * j + 1] = corners[3 * e + (j + 1) % 3];
     }
   return lines;
-}
-
-// The outlines' segments with each edge that two elements share once: the same pixels, as the
-// viewer's lines are a pixel wide whichever way they run, in half the drawing.
-function edgesOf(lines) {
-  const seen = new Set(), edges = [];
-  for (let i = 0; i < lines.length; i += 2) {
-    const a = lines[i], b = lines[i + 1], key = a < b ? a * 65536 + b : b * 65536 + a;
-    if (seen.has(key)) continue;
-    seen.add(key);
-    edges.push(a, b);
-  }
-  return Uint16Array.from(edges);
 }
 
 // The status line of file n: "file_no:N nele:M NAME t=T s" (the unit only where the times have
