@@ -2,6 +2,8 @@
 #include "resfile/res_file.h"
 #include "tests/support/child.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -193,4 +195,32 @@ TEST(Rescheck, ReportOfAFoldingSeries)
     o = rescheck(dir.path, {"--verbose", "f"});
     EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 994) << o.out.substr(0, 2000);
 }
+} // namespace
+
+namespace
+{
+
+// A follow reports what is on disk at its end: file 1 first folded, then rewritten whole, counts
+// as its last content, measured after file 0 as a run over the finished series would.
+TEST(Rescheck, AFollowReportsTheLastContentOfEachFile)
+{
+    const char FOLDED[] = "3 1\n1 1 2 3\n1 0 0\n2 0 1\n3 1 0\n"; // file 0's triangle turned over
+    TempDir dir;
+    dir.write("res0000.inp", GOOD);
+    dir.write("res0001.inp", FOLDED);
+    Child c;
+    ASSERT_TRUE(spawn(&c, {RESCHECK_EXE, "--follow", "--last", "2", "."}, dir.path));
+    ASSERT_TRUE(wait_for_output(&c, "res0001.inp: 1 element inverted", 20000)) << c.out;
+    dir.write("res0001.tmp", GOOD);
+    std::rename((dir.path + "/res0001.tmp").c_str(), (dir.path + "/res0001.inp").c_str());
+    ASSERT_TRUE(wait_for_output(&c, "0.333333))\nres0001.inp: well formed", 20000)) << c.out;
+    dir.write("res0002.inp", GOOD); // the range is whole: the follow ends
+    ASSERT_TRUE(wait_exit(&c, 20000));
+    EXPECT_EQ(c.status, 0) << c.out << c.err;
+    EXPECT_NE(c.out.find("\nno element is inverted\n"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("largest displacement from one file to the next: 0 in res0001.inp"),
+              std::string::npos)
+        << c.out;
+}
+
 } // namespace
