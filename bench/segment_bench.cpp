@@ -49,7 +49,6 @@ int main()
         }
         differ += pixels[0] != pixels[1];
     }
-    print_figure("segments with other pixels drawn the other way", 100.0 * differ / nsegments,
-                 "%");
+    print_figure("segments with other pixels drawn the other way", 100.0 * differ / nsegments, "%");
     return 0;
 }
