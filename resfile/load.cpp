@@ -63,17 +63,10 @@ LoadResult load_res(const char *dir, int n, Mesh *mesh)
             close(fd);
         return r;
     }
-    std::FILE *in = fdopen(fd, "r");
-    if (!in) {
-        r.status = LoadStatus::CANNOT_OPEN;
-        r.errnum = errno;
-        close(fd);
-        return r;
-    }
-    // The parser reads in large chunks of its own; a stdio buffer would only add a copy.
-    std::setvbuf(in, nullptr, _IONBF, 0);
-    bool ok = parse_res(in, mesh, &r.fault);
-    std::fclose(in);
-    r.status = ok ? LoadStatus::LOADED : LoadStatus::MALFORMED;
+    // The parser reads in large chunks of its own, straight from the descriptor.
+    bool ok = parse_res_fd(fd, mesh, &r.fault);
+    close(fd);
+    r.errnum = r.fault.errnum;
+    r.status = ok ? LoadStatus::LOADED : r.errnum ? LoadStatus::UNREADABLE : LoadStatus::MALFORMED;
     return r;
 }

@@ -21,6 +21,9 @@ std::string load_failure_text(const LoadResult &r)
         std::snprintf(line, sizeof line, "cannot open %s: it is %s, not a regular file", r.path,
                       r.kind);
         break;
+    case LoadStatus::UNREADABLE:
+        std::snprintf(line, sizeof line, "cannot read %s: %s", r.path, std::strerror(r.errnum));
+        break;
     case LoadStatus::MALFORMED: return res_error_text(r.path, r.fault);
     }
     return line;

@@ -193,18 +193,38 @@ bool parse(Reader &r, Mesh *mesh)
 
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err)
 {
-    Reader r{nullptr, nullptr, text, text + len, text + len, true, text, 0, 0, 1, 1, err};
+    Reader r{nullptr, -1, 0, nullptr, text, text + len, text + len, true, text, 0, 0, 1, 1, err};
+    err->errnum = 0;
     return parse(r, mesh);
 }
 
-bool parse_res(std::FILE *in, Mesh *mesh, ResError *err)
+namespace
+{
+
+// Parses from a stream or a descriptor; a read that fails is the fault, whatever the parse made of
+// the bytes before it.
+bool parse_read(std::FILE *in, int fd, Mesh *mesh, ResError *err)
 {
     char buf[READ_CHUNK];
-    Reader r{in, buf, buf, buf, buf, false, buf, 0, 0, 1, 1, err};
+    Reader r{in, fd, 0, buf, buf, buf, buf, false, buf, 0, 0, 1, 1, err};
+    err->errnum = 0;
     bool ok = parse(r, mesh);
-    if (ok || !std::ferror(in))
+    if (ok || r.read_errno == 0)
         return ok;
     r.token_line = r.line;
-    fail(r, 0, "read error: %s", std::strerror(errno));
+    err->errnum = r.read_errno;
+    fail(r, 0, "read error: %s", std::strerror(r.read_errno));
     return false;
+}
+
+} // namespace
+
+bool parse_res(std::FILE *in, Mesh *mesh, ResError *err)
+{
+    return parse_read(in, -1, mesh, err);
+}
+
+bool parse_res_fd(int fd, Mesh *mesh, ResError *err)
+{
+    return parse_read(nullptr, fd, mesh, err);
 }

@@ -25,6 +25,7 @@ struct ResError {
     int line;       // 1-based line of the fault
     int column;     // 1-based column of the offending token, 0 when the line says enough
     char what[160]; // e.g. "element 5 names node 12, but the file has 10 nodes"
+    int errnum; // errno of a read that failed (the fault is then no fault of the file's), else 0
 };
 
 // How loading one file of a series ended.
@@ -34,7 +35,8 @@ enum class LoadStatus {
     MISSING,     // there is no file of that name (errnum is ENOENT)
     CANNOT_OPEN, // the open failed; errnum says why
     NOT_REGULAR, // the name is a directory, FIFO, device or socket; kind says which
-    MALFORMED,   // the file opened but is not well formed; fault says where and why
+    UNREADABLE,  // the file opened but a read failed (EIO and its kin); errnum says why
+    MALFORMED,   // the file was read but is not well formed; fault says where and why
 };
 
 struct LoadResult {
@@ -61,11 +63,15 @@ std::string naming_hint(const char *dir);
 
 // Parses one result file from `in`, reading it to the last node record and no further.
 // Clears *mesh first. Returns true for a well-formed file; otherwise false with the fault in *err
-// (the mesh then holds what was read so far, always within the arrays).
+// (the mesh then holds what was read so far, always within the arrays); err->errnum is the errno
+// of a read that failed, else 0.
 bool parse_res(std::FILE *in, Mesh *mesh, ResError *err);
 
 // The same for a file held in memory; `text` need not end with a NUL.
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err);
+
+// The same from the open descriptor fd, read with read(2); a read that fails gives err->errnum.
+bool parse_res_fd(int fd, Mesh *mesh, ResError *err);
 
 // Names, opens and parses file n of the series in dir (the working directory when dir is
 // nullptr) into *mesh, and says how it went. Only a regular file is read: a FIFO, device, socket

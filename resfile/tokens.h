@@ -5,10 +5,12 @@
 
 #include "resfile/res_file.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <unistd.h>
 
 // The fuzz build makes both small, so that short inputs cross chunk boundaries.
 #ifndef RES_READ_CHUNK
@@ -27,11 +29,13 @@ constexpr std::size_t READ_CHUNK = RES_READ_CHUNK;
 constexpr long TOKEN_MAX = RES_TOKEN_MAX;
 static_assert(READ_CHUNK > 2 * TOKEN_MAX, "a chunk holds a whole token after the kept bytes");
 
-// Walks the tokens of a result file (white-space separated runs of other bytes), from memory or
-// from `in` through `buf`, counting lines as it goes.
+// Walks the tokens of a result file (white-space separated runs of other bytes), from memory, or
+// from the descriptor fd or the stream in through `buf`, counting lines as it goes.
 struct Reader {
-    std::FILE *in;        // nullptr when the whole text is in [p, end)
-    char *buf;            // READ_CHUNK bytes when in is set
+    std::FILE *in;        // a stream to read, or nullptr
+    int fd;               // a descriptor to read, or -1; neither: the whole text is in [p, end)
+    int read_errno;       // what stopped a read before the end of the input, else 0
+    char *buf;            // READ_CHUNK bytes when reading
     const char *p;        // the token at hand, or the next unread byte
     const char *end;      // end of the bytes at hand
     const char *safe;     // while p is below this, the token at p lies whole before end
@@ -74,7 +78,18 @@ inline void refill(Reader &r)
     r.end = r.buf + keep;
     while (!r.eof && r.end - r.p <= TOKEN_MAX) {
         std::size_t used = (std::size_t)(r.end - r.buf);
-        std::size_t got = std::fread(r.buf + used, 1, READ_CHUNK - used, r.in);
+        std::size_t got = 0;
+        if (r.in) {
+            got = std::fread(r.buf + used, 1, READ_CHUNK - used, r.in);
+            r.read_errno = std::ferror(r.in) ? errno : 0;
+        } else {
+            ssize_t k = 0;
+            do
+                k = ::read(r.fd, r.buf + used, READ_CHUNK - used);
+            while (k < 0 && errno == EINTR);
+            got = k > 0 ? (std::size_t)k : 0;
+            r.read_errno = k < 0 ? errno : 0;
+        }
         r.end += got;
         r.eof = got == 0;
     }

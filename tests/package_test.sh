@@ -33,7 +33,8 @@ done
 "$work/root/usr/bin/resview-sample-series" --last 20 "$work/series"
 "$work/root/usr/bin/rescheck" "$work/series"
 "$work/root/usr/bin/res2vtk" -o "$work/vtk/series.pvd" "$work/series"
-test -s "$work/vtk/series/res0020.vtu" || { echo "the installed res2vtk wrote no VTK file"; exit 1; }
+vtu=$(grep -o 'series/res0020-[0-9a-f]*\.vtu' "$work/vtk/series.pvd")
+test -s "$work/vtk/$vtu" || { echo "the installed res2vtk wrote no VTK file"; exit 1; }
 "$work/root/usr/bin/res2html" -o "$work/series.html" "$work/series"
 grep -q '</html>' "$work/series.html" || { echo "the installed res2html wrote no page"; exit 1; }
 

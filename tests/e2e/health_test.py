@@ -11,12 +11,21 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ET
 from fractions import Fraction
 
 import meshio
 import numpy as np
 
 RESCHECK = RES2VTK = SAMPLE = None
+
+
+def vtu_of(pvd, n):
+    """The .vtu file that the collection pvd names for result file n."""
+    for d in ET.parse(pvd).getroot().findall("./Collection/DataSet"):
+        if os.path.basename(d.get("file")).startswith("res0%03d-" % n):
+            return os.path.join(os.path.dirname(pvd), d.get("file"))
+    raise KeyError("%s names no file %d" % (pvd, n))
 
 
 def write_series(where, files):
@@ -107,7 +116,7 @@ class Health(unittest.TestCase):
                                capture_output=True, text=True, timeout=60)
             self.assertEqual(r.returncode, 0, r.stderr)
             for n in range(30, 41, 3):
-                m = meshio.read(os.path.join(self.dir, name, "res0%03d.vtu" % n))
+                m = meshio.read(vtu_of(os.path.join(self.dir, name + ".pvd"), n))
                 fields.setdefault(n, []).append(
                     (m.cell_data["inverted"][0].tolist(), m.cell_data["quality"][0].tolist(),
                      m.point_data["displacement"].tolist()))
@@ -129,7 +138,7 @@ class Health(unittest.TestCase):
                            capture_output=True, text=True, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         for n, (area, quality, inverted, disp) in expected(files).items():
-            m = meshio.read(os.path.join(self.dir, "h", "res0%03d.vtu" % n))
+            m = meshio.read(vtu_of(os.path.join(self.dir, "h.pvd"), n))
             self.assertEqual(m.field_data["TimeValue"].tolist(), [n * 0.25])
             self.assertEqual(m.cell_data["area"][0].dtype, np.float64)
             self.assertEqual(m.cell_data["inverted"][0].dtype, np.uint8)

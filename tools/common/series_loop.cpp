@@ -66,7 +66,9 @@ Status SeriesLoop::hand_on(int n, const Loaded &l, bool complete, const FileStep
     faults_[(std::size_t)n] = load_failure_text(r);
     if (!watcher_ || !watcher_->was_taken(n, l.sig))
         report_->fault(faults_[(std::size_t)n]);
-    st = FileState::BROKEN;
+    st = r.status == LoadStatus::CANNOT_OPEN || r.status == LoadStatus::UNREADABLE
+             ? FileState::UNREADABLE
+             : FileState::BROKEN;
     if (watcher_)
         watcher_->taken(n, l.sig);
     return Status();
@@ -200,7 +202,7 @@ int SeriesLoop::last_present() const
 {
     int last = -1;
     for (int n = range_.first; n <= range_.last; n += range_.every)
-        if (state(n) == FileState::GOOD || state(n) == FileState::BROKEN)
+        if (is_present(state(n)))
             last = n;
     return last;
 }
@@ -224,7 +226,7 @@ std::string SeriesLoop::unwritten() const
 {
     int first = -1, last = -1;
     for (int n = range_.first; n <= range_.last; n += range_.every) {
-        if (state(n) == FileState::GOOD || state(n) == FileState::BROKEN)
+        if (is_present(state(n)))
             first = last = -1;
         else if (state(n) == FileState::MISSING)
             (first < 0 ? first : last) = n;
@@ -236,7 +238,7 @@ std::string SeriesLoop::unwritten() const
 
 int SeriesLoop::present() const
 {
-    return count(FileState::GOOD) + count(FileState::BROKEN);
+    return count(FileState::GOOD) + count(FileState::BROKEN) + count(FileState::UNREADABLE);
 }
 
 int SeriesLoop::missing() const
@@ -247,4 +249,14 @@ int SeriesLoop::missing() const
 int SeriesLoop::broken() const
 {
     return count(FileState::BROKEN);
+}
+
+int SeriesLoop::unreadable() const
+{
+    return count(FileState::UNREADABLE);
+}
+
+int SeriesLoop::good() const
+{
+    return count(FileState::GOOD);
 }

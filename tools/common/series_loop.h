@@ -15,7 +15,14 @@
 #include <vector>
 
 // What became of each index of a run.
-enum class FileState : char { UNSEEN, MISSING, GOOD, BROKEN };
+// UNREADABLE: it could not be opened or read (EIO and its kin), which says nothing of the file.
+enum class FileState : char { UNSEEN, MISSING, GOOD, BROKEN, UNREADABLE };
+
+// There is a file of that index, whatever came of reading it.
+inline bool is_present(FileState s)
+{
+    return s == FileState::GOOD || s == FileState::BROKEN || s == FileState::UNREADABLE;
+}
 
 // Following a series while it is written.
 struct FollowSettings {
@@ -38,9 +45,10 @@ class SeriesLoop
     SeriesLoop &operator=(const SeriesLoop &) = delete;
 
     // Loads each file of the range in order and hands it to step. A missing file counts as
-    // missing; one that cannot be read or is malformed counts as broken, with its line on the
-    // report. Stops early when step fails, or after the file at hand once a stop signal arrives
-    // (stopped_by). The error is the failed step's.
+    // missing; a malformed one (or a directory, FIFO, device or socket of its name) as broken,
+    // one that cannot be opened or read as unreadable, each with its line on the report. Stops
+    // early when step fails, or after the file at hand once a stop signal arrives (stopped_by). The
+    // error is the failed step's.
     //
     // When following, it then keeps watching the folder and hands each file of the range to
     // step again once it is complete. A file found malformed while a writer may still hold it is
@@ -80,6 +88,8 @@ class SeriesLoop
     // Indices of the range missing before the last one present: the gaps.
     int missing() const;
     int broken() const;
+    int unreadable() const;
+    int good() const;
     // The indices of the range after the last one present, which a running simulation has not
     // written yet: "361-1010", "1010", or "" when there are none.
     std::string unwritten() const;

@@ -82,7 +82,7 @@ void SeriesTool::fail(const Status &s)
 
 bool SeriesTool::whole() const
 {
-    return failure_.empty() && loop_->stopped_by() == 0 && loop_->present() > loop_->broken();
+    return failure_.empty() && loop_->stopped_by() == 0 && loop_->good() > 0;
 }
 
 int SeriesTool::end_with(int status)
@@ -116,12 +116,16 @@ int SeriesTool::end(const std::string &where)
     char counts[160];
     std::snprintf(counts, sizeof counts, "%d %s in %.2f s, %d missing, %d broken",
                   report_.written(), info_.verb, report_.seconds(), l.missing(), l.broken());
+    const std::string unreadable =
+        l.unreadable() ? ", " + std::to_string(l.unreadable()) + " unreadable" : "";
     const std::string unwritten = l.unwritten();
-    report_.note(counts + (unwritten.empty() ? "" : ", " + unwritten + " not written") + ended +
-                 "; " + where);
+    report_.note(counts + unreadable +
+                 (unwritten.empty() ? "" : ", " + unwritten + " not written") + ended + "; " +
+                 where);
     if (signal)
         return 128 + signal;
-    return !failure_.empty() || l.broken() > 0 || report_.written() == 0 ? 1 : 0;
+    return !failure_.empty() || l.broken() > 0 || l.unreadable() > 0 || report_.written() == 0 ? 1
+                                                                                               : 0;
 }
 
 void SeriesTool::note_none_present()

@@ -14,11 +14,6 @@
 namespace
 {
 
-Status errno_error(const std::string &what)
-{
-    return Status::error(what + ": " + std::strerror(errno));
-}
-
 // Locks a temporary just made as this process's own. False when a later run's clean-up got to it
 // first (it holds the lock, or has removed the name already): the name is then given up. A file
 // system without locks leaves it unlocked, and then no clean-up removes it either.
@@ -75,10 +70,16 @@ Status make_folder(const std::string &dir)
 
 Status open_output_folder(const std::string &dir, const char *ext)
 {
+    return open_output_folder(
+        dir, [ext](const std::string &name) { return output_index(name, ext) >= 0; });
+}
+
+Status open_output_folder(const std::string &dir,
+                          const std::function<bool(const std::string &name)> &ours)
+{
     Status s = make_folder(dir);
     if (s.ok())
-        remove_stale_temporaries(
-            dir, [ext](const std::string &name) { return output_index(name, ext) >= 0; });
+        remove_stale_temporaries(dir, ours);
     return s;
 }
 
@@ -108,7 +109,7 @@ int output_index(const std::string &name, const char *ext)
 
 WholeFile::~WholeFile()
 {
-    abandon();
+    (void)abandon(); // an owner that must say so abandons it first
 }
 
 WholeFile::WholeFile(WholeFile &&other) noexcept
@@ -122,7 +123,7 @@ WholeFile::WholeFile(WholeFile &&other) noexcept
 WholeFile &WholeFile::operator=(WholeFile &&other) noexcept
 {
     if (this != &other) {
-        abandon();
+        (void)abandon();
         path_ = std::move(other.path_);
         tmp_ = std::move(other.tmp_);
         fd_ = other.fd_;
@@ -134,17 +135,19 @@ WholeFile &WholeFile::operator=(WholeFile &&other) noexcept
     return *this;
 }
 
-Status WholeFile::fail(const std::string &what)
+Status WholeFile::fail(const char *call)
 {
-    failure_ = errno_error(what);
+    failure_ = system_error("write", path_, call);
     failed_ = true;
-    abandon();
+    Status cleanup = abandon();
+    if (!cleanup.ok())
+        failure_ = Status::error(failure_.message() + "; " + cleanup.message());
     return failure_;
 }
 
 Status WholeFile::open(const std::string &path)
 {
-    abandon();
+    (void)abandon();
     path_ = path;
     failed_ = false;
     // ".NAME.PID.K": the process id keeps concurrent runs apart, K this process's own files. Made
@@ -164,7 +167,7 @@ Status WholeFile::open(const std::string &path)
         }
         ::close(fd);
     }
-    return fail("cannot write " + path);
+    return fail("open");
 }
 
 Status WholeFile::write(const void *data, std::size_t n)
@@ -176,55 +179,54 @@ Status WholeFile::write(const void *data, std::size_t n)
         ssize_t k = ::write(fd_, p, n);
         if (k < 0 && errno == EINTR)
             continue;
+        if (k == 0)
+            errno = ENOSPC; // a write that takes nothing and says nothing
         if (k <= 0)
-            return fail("cannot write " + path_);
+            return fail("write");
         p += k;
         n -= (std::size_t)k;
     }
     return Status();
 }
 
-Status WholeFile::close(bool sync)
+Status WholeFile::commit(Durable d)
 {
     if (failed_)
         return failure_;
-    if (sync && fsync(fd_) != 0)
-        return fail("cannot write " + path_);
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0)
-        return fail("cannot write " + path_);
-    return Status();
-}
-
-Status WholeFile::commit(bool sync)
-{
-    if (failed_)
-        return failure_;
-    if (fd_ >= 0 && sync && fsync(fd_) != 0)
-        return fail("cannot write " + path_);
+    if (d != Durable::NOT && fsync(fd_) != 0)
+        return fail("fsync");
     // Renamed while still open, so that its lock covers it until it has its final name.
     if (rename(tmp_.c_str(), path_.c_str()) != 0)
-        return fail("cannot write " + path_);
+        return fail("rename");
     tmp_.clear();
-    if (fd_ >= 0 && ::close(fd_) != 0) {
-        fd_ = -1;
-        return fail("cannot write " + path_);
-    }
+    const int fd = fd_;
     fd_ = -1;
+    if (::close(fd) != 0)
+        return fail("close");
+    if (d == Durable::FOLDER_TOO) {
+        Status s = sync_dir(folder_of(path_));
+        if (!s.ok()) {
+            failed_ = true;
+            failure_ = s;
+            return s;
+        }
+    }
     return Status();
 }
 
-void WholeFile::abandon()
+Status WholeFile::abandon()
 {
-    int saved = errno;
+    const int saved = errno;
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    if (!tmp_.empty())
-        unlink(tmp_.c_str());
+    Status s;
+    if (!tmp_.empty() && unlink(tmp_.c_str()) != 0 && errno != ENOENT)
+        s = Status::error("its temporary " + tmp_ + " stays (unlink: " + std::strerror(errno) +
+                          "); the next run removes it");
     tmp_.clear();
     errno = saved;
+    return s;
 }
 
 Status write_whole_file(const std::string &path, const void *data, std::size_t n)
@@ -234,31 +236,26 @@ Status write_whole_file(const std::string &path, const void *data, std::size_t n
     if (s.ok())
         s = f.write(data, n);
     if (s.ok())
-        s = f.commit(true);
+        s = f.commit();
     return s;
 }
 
-namespace
+Status system_error(const std::string &verb, const std::string &what, const char *call)
 {
-
-Status sync_fd_of(const std::string &name, bool whole_fs)
-{
-    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = fd >= 0 && (whole_fs ? syncfs(fd) : fsync(fd)) == 0;
-    Status s = ok ? Status() : errno_error("cannot make " + name + " durable");
-    if (fd >= 0)
-        close(fd);
-    return s;
-}
-
-} // namespace
-
-Status sync_file_system(const std::string &path)
-{
-    return sync_fd_of(path, true);
+    const int err = errno;
+    const std::string text =
+        "cannot " + verb + " " + what + ": " + call + ": " + std::strerror(err);
+    return err == ENOENT ? Status::not_found(text)
+           : err == EIO  ? Status::io_error(text)
+                         : Status::error(text);
 }
 
 Status sync_dir(const std::string &dir)
 {
-    return sync_fd_of(dir, false);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return system_error("make durable", dir, "open");
+    Status s = fsync(fd) == 0 ? Status() : system_error("make durable", dir, "fsync");
+    ::close(fd);
+    return s;
 }

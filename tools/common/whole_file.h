@@ -1,14 +1,18 @@
-// The one way the programs beside the viewer write a file: whole or not at all. The bytes go to
-// a temporary name of the process's own in the folder of the final name (".NAME.PID.K", mode
-// 0666 less the umask), are made durable, and only then does the final name point at them. The
-// temporary is locked while it is open, so that a later run can tell it from one that a killed
-// run left behind (see temporaries.h). Two runs at once never write into each other's
-// temporaries.
+// The one way the programs beside the viewer write a file: whole or not at all, and durable as
+// crash-consistency studies define it. The bytes go to a temporary name of the process's own in
+// the folder of the final name (".NAME.PID.K", mode 0666 less the umask), are made durable (fsync),
+// the final name is pointed at them (rename), and the folder's entry is made durable (fsync of the
+// folder); only then is the file written. The temporary is locked while it is open, so that a
+// later run can tell it from one that a killed run left behind (see temporaries.h). Two runs at
+// once never write into each other's temporaries. A failure names the file, the call and the
+// system's reason ("cannot write out/res0001.png: fsync: Input/output error"), and says so when
+// the temporary could not be removed either.
 #pragma once
 
 #include "util/status.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // A file on its way to its final name. Dropped before commit, it removes its temporary.
@@ -22,18 +26,24 @@ class WholeFile
     WholeFile(const WholeFile &) = delete;
     WholeFile &operator=(const WholeFile &) = delete;
 
+    // How much of a commit is made durable before it counts as done.
+    enum class Durable {
+        NOT,        // nothing: data that can be made again (a sample series)
+        BYTES,      // the bytes, before the rename; the folder's entry is left to the caller, who
+                    // makes several renames durable at once (sync_dir)
+        FOLDER_TOO, // the bytes before the rename, and the folder's entry after it
+    };
+
     // Creates and locks the temporary file for path.
     Status open(const std::string &path);
     // Appends n bytes. After an error the file is abandoned, and later calls fail at once.
     Status write(const void *data, std::size_t n);
-    // Ends the writing: the bytes made durable (fsync) when sync is true, the file closed and its
-    // lock released. The temporary keeps its name until commit. After an error it is abandoned.
-    Status close(bool sync);
-    // Points the final name at the temporary: made durable first when it is still open and sync
-    // is true, closed after. After an error the file is abandoned.
-    Status commit(bool sync);
-    // Closes and removes the temporary, if any; the final name is untouched.
-    void abandon();
+    // Points the final name at the temporary, made durable as d says, and closes it. After an
+    // error the file is abandoned.
+    Status commit(Durable d = Durable::FOLDER_TOO);
+    // Closes and removes the temporary, if any; the final name is untouched. An error when the
+    // temporary stays (the next run removes it).
+    Status abandon();
 
     // The final name.
     const std::string &path() const
@@ -42,7 +52,7 @@ class WholeFile
     }
 
   private:
-    Status fail(const std::string &what);
+    Status fail(const char *call);
 
     std::string path_; // the final name
     std::string tmp_;  // the temporary name while it exists, else empty
@@ -54,11 +64,11 @@ class WholeFile
 // All of it at once for bytes in memory: written, made durable, renamed into place.
 Status write_whole_file(const std::string &path, const void *data, std::size_t n);
 
-// Makes everything written on the file system that holds path durable, at once (syncfs).
-Status sync_file_system(const std::string &path);
-
-// Makes the renames into the folder dir durable (fsync of the folder).
+// Makes the names made and removed in the folder dir durable (fsync of the folder).
 Status sync_dir(const std::string &dir);
+
+// "cannot VERB what: call: reason" from errno, as the programs' failures read.
+Status system_error(const std::string &verb, const std::string &what, const char *call);
 
 // A path's folder, as a name to open ("." for a bare file name, "/" at the top), and its last
 // name.
@@ -78,6 +88,10 @@ std::string temporary_name(const std::string &path, int k);
 // (res0001.png): makes it and its parents if they are missing, and removes the temporaries of such
 // names that killed runs left there (see temporaries.h).
 Status open_output_folder(const std::string &dir, const char *ext);
+
+// The same for outputs whose names ours accepts.
+Status open_output_folder(const std::string &dir,
+                          const std::function<bool(const std::string &name)> &ours);
 
 // Readies the one output path: makes its folder if it is missing, and removes the temporaries of
 // path that killed runs left beside it.

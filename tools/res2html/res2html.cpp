@@ -156,7 +156,7 @@ Status write_page(Options *opt, const PageData &data, const SeriesLoop &loop, st
         opt->page.times.push_back(opt->dt.time_of(n));
     opt->page.time_unit = opt->dt_given ? "s" : "";
     for (int n = 0; n <= FILE_INDEX_MAX; ++n)
-        if (loop.state(n) == FileState::BROKEN)
+        if (loop.state(n) == FileState::BROKEN || loop.state(n) == FileState::UNREADABLE)
             opt->page.notes.push_back(loop.fault(n));
     opt->page.view = opt->view.view;
     const std::string html = page_html(opt->page, data.encoder());

@@ -1,27 +1,87 @@
 #include "tools/res2vtk/pvd_collection.h"
 
-#include "tools/common/series_tool.h"
-#include "tools/common/temporaries.h"
+#include "resfile/res_file.h"
 #include "tools/common/xml_text.h"
 
 #include <cerrno>
-#include <charconv>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace
+{
+
+// FNV-1a, 64 bits: enough to tell the contents of one result file's conversions apart.
+std::uint64_t content_hash(const std::string &bytes)
+{
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : bytes)
+        h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+// "res0001-5f0e3c9a2b7d4e81.vtu" for file n of this content.
+std::string vtu_name(int n, const std::string &vtu)
+{
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "%016" PRIx64, content_hash(vtu));
+    return output_name(n, "-") + hash + ".vtu";
+}
+
+// The whole of a file that may be missing: not found when it is.
+Status read_file(const std::string &path, std::string *text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return system_error("read", path, "open");
+    text->clear();
+    char buf[65536];
+    Status s;
+    for (;;) {
+        const ssize_t k = ::read(fd, buf, sizeof buf);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k < 0)
+            s = system_error("read", path, "read");
+        if (k <= 0)
+            break;
+        text->append(buf, (std::size_t)k);
+    }
+    ::close(fd);
+    return s;
+}
+
+} // namespace
+
 Collection::Collection(CollectionPaths paths) : paths_(std::move(paths)) {}
 
 Collection::~Collection()
 {
-    staged_.clear(); // what was not put in place
-    if (times_.empty() && made_folder_ && lock_fd_ >= 0)
+    if (in_place_.empty() && made_folder_ && lock_fd_ >= 0)
         rmdir(paths_.folder.c_str()); // only if it is still empty
     if (lock_fd_ >= 0)
         close(lock_fd_);
+}
+
+bool Collection::ours(const std::string &name)
+{
+    const std::size_t n = name.size();
+    if (n < 4 || name.compare(n - 4, 4, ".vtu") != 0)
+        return false;
+    std::string base = name.substr(0, n - 4);
+    const std::size_t dash = base.find('-');
+    if (dash != std::string::npos) {
+        if (base.size() - dash != 17 ||
+            base.find_first_not_of("0123456789abcdef", dash + 1) != std::string::npos)
+            return false;
+        base.resize(dash);
+    }
+    return res_file_index((base + ".inp").c_str()) >= 0;
 }
 
 Status Collection::open(std::string *warning)
@@ -30,12 +90,12 @@ Status Collection::open(std::string *warning)
     Status s = open_output_file(paths_.pvd);
     made_folder_ = s.ok() && mkdir(paths_.folder.c_str(), 0777) == 0;
     if (s.ok())
-        s = open_output_folder(paths_.folder, ".vtu");
+        s = open_output_folder(paths_.folder, [](const std::string &name) { return ours(name); });
     if (!s.ok())
         return s;
     int fd = ::open(paths_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return Status::error("cannot open " + paths_.folder + ": " + std::strerror(errno));
+        return system_error("open", paths_.folder, "open");
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             close(fd);
@@ -48,115 +108,153 @@ Status Collection::open(std::string *warning)
                    "); a second run into it at once would mix the two";
     }
     lock_fd_ = fd;
+    return read_in_place();
+}
+
+// The entries of the collection in place that name files of ours in the folder. Entries of any
+// other shape are not ours to carry on.
+Status Collection::read_in_place()
+{
+    std::string text;
+    Status s = read_file(paths_.pvd, &text);
+    if (s.is_not_found())
+        return Status();
+    if (!s.ok())
+        return Status::error(s.message() + "; nothing written");
+    const std::string &rel = paths_.rel;
+    for (std::size_t at = text.find("<DataSet "); at != std::string::npos;
+         at = text.find("<DataSet ", at + 1)) {
+        const std::size_t end = text.find("/>", at);
+        const std::string tag = text.substr(at, end == std::string::npos ? 0 : end - at);
+        const auto attribute = [&tag](const char *name) {
+            const std::string key = std::string(" ") + name + "=\"";
+            const std::size_t from = tag.find(key);
+            const std::size_t to =
+                from == std::string::npos ? from : tag.find('"', from + key.size());
+            return to == std::string::npos
+                       ? std::string()
+                       : xml_unescaped(tag.substr(from + key.size(), to - from - key.size()));
+        };
+        const std::string file = attribute("file");
+        if (file.size() <= rel.size() || file.compare(0, rel.size(), rel) != 0 ||
+            !ours(file.substr(rel.size())))
+            continue;
+        const std::string name = file.substr(rel.size());
+        const std::string base = name.substr(0, name.find_first_of("-."));
+        in_place_[res_file_index((base + ".inp").c_str())] = {attribute("timestep"), name};
+    }
     return Status();
 }
 
-Status Collection::stage(int n, const std::string &time, const std::string &vtu, bool sync)
+Status Collection::add(int n, const std::string &time, const std::string &vtu)
 {
+    const std::string name = vtu_name(n, vtu);
+    next_[n] = {time, name};
+    const auto in = in_place_.find(n);
+    if (in != in_place_.end() && in->second.file == name)
+        return Status(); // that very content is in place already
     WholeFile f;
-    Status s = f.open(paths_.folder + "/" + output_name(n, ".vtu"));
+    Status s = f.open(paths_.folder + "/" + name);
     if (s.ok())
         s = f.write(vtu.data(), vtu.size());
+    // The folder's new names are made durable at once, before the collection names them.
     if (s.ok())
-        s = f.close(sync);
-    if (!s.ok())
-        return s;
-    staged_.emplace_back(n, std::move(f));
-    staged_times_[n] = time;
-    return Status();
+        s = f.commit(WholeFile::Durable::BYTES);
+    if (s.ok())
+        added_.push_back(name);
+    else
+        next_.erase(n);
+    return s;
 }
 
-std::vector<int> Collection::in_place() const
+void Collection::keep(int n)
 {
-    std::vector<int> files;
-    for (const auto &t : times_)
-        files.push_back(t.first);
-    return files;
+    const auto in = in_place_.find(n);
+    if (in != in_place_.end())
+        next_[n] = in->second;
 }
 
-// The files of the series that the collection being replaced names in the folder, by path: what
-// this run may remove. Names of any other shape are never touched.
-std::set<std::string> Collection::named_by_old() const
+// The collection naming entries, in series order.
+std::string Collection::text(const std::map<int, Entry> &entries) const
 {
-    std::set<std::string> files;
-    std::FILE *f = std::fopen(paths_.pvd.c_str(), "rb");
-    if (!f)
-        return files;
-    std::string text;
-    char buf[65536];
-    for (std::size_t k; (k = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        text.append(buf, k);
-    std::fclose(f);
-    const std::string &rel = paths_.rel;
-    for (std::size_t at = text.find("file=\""); at != std::string::npos;
-         at = text.find("file=\"", at + 1)) {
-        std::size_t end = text.find('"', at + 6);
-        if (end == std::string::npos)
-            break;
-        std::string file = xml_unescaped(text.substr(at + 6, end - at - 6));
-        // "FOLDER/res0NNN.vtu" and nothing else: the index read, then the name made again.
-        if (file.size() > rel.size() && file.compare(0, rel.size(), rel) == 0 &&
-            output_index(file.substr(rel.size()), ".vtu") >= 0)
-            files.insert(paths_.folder + "/" + file.substr(rel.size()));
-    }
-    return files;
-}
-
-// The collection naming every file put in place and staged, in series order.
-std::string Collection::text() const
-{
-    std::map<int, std::string> all = times_;
-    for (const auto &s : staged_)
-        all[s.first] = staged_times_.at(s.first);
     std::string pvd = "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\">\n"
                       "  <Collection>\n";
-    for (const auto &t : all) {
+    for (const auto &e : entries) {
         pvd += "    <DataSet timestep=\"";
-        pvd += t.second;
+        pvd += e.second.time;
         pvd += "\" group=\"\" part=\"0\" file=\"";
-        pvd += xml_escaped(paths_.rel + output_name(t.first, ".vtu"));
+        pvd += xml_escaped(paths_.rel + e.second.file);
         pvd += "\"/>\n";
     }
     return pvd + "  </Collection>\n</VTKFile>\n";
 }
 
-// The new collection under its temporary name, closed; everything staged durable by then.
-Status Collection::write_collection(bool sync_all, WholeFile *pvd) const
+Status Collection::commit()
 {
-    const std::string pvd_text = text();
-    Status s = pvd->open(paths_.pvd);
+    Status s = sync_dir(paths_.folder);
+    const std::string pvd_text = text(next_);
+    WholeFile pvd;
     if (s.ok())
-        s = pvd->write(pvd_text.data(), pvd_text.size());
+        s = pvd.open(paths_.pvd);
     if (s.ok())
-        s = pvd->close(!sync_all);
-    if (s.ok() && sync_all)
-        s = sync_file_system(paths_.folder);
+        s = pvd.write(pvd_text.data(), pvd_text.size());
+    if (s.ok())
+        s = pvd.commit(); // the one moment the output changes
+    if (!s.ok())
+        return s;
+    in_place_ = next_;
+    return remove_unnamed();
+}
+
+// Removes every file of ours in the folder that the collection in place does not name: what the
+// collection it replaced named, and what failed or killed runs left.
+Status Collection::remove_unnamed()
+{
+    std::map<std::string, bool> named;
+    for (const auto &e : in_place_)
+        named[e.second.file] = true;
+    DIR *d = opendir(paths_.folder.c_str());
+    if (!d)
+        return system_error("clean up", paths_.folder, "opendir");
+    Status s;
+    errno = 0;
+    for (const dirent *e; (e = readdir(d)) != nullptr; errno = 0) {
+        const std::string name = e->d_name;
+        if (!ours(name) || named.count(name))
+            continue;
+        if (unlinkat(dirfd(d), name.c_str(), 0) != 0 && errno != ENOENT && s.ok())
+            s = system_error("remove", paths_.folder + "/" + name, "unlink");
+    }
+    if (errno != 0 && s.ok())
+        s = system_error("clean up", paths_.folder, "readdir");
+    closedir(d);
+    if (s.ok())
+        s = sync_dir(paths_.folder);
+    if (!s.ok())
+        return Status::error(s.message() + "; the next run removes what is left");
     return s;
 }
 
-Status Collection::commit(bool sync_all)
+Status Collection::discard()
 {
-    std::set<std::string> old = named_by_old();
-    WholeFile pvd;
-    Status s = write_collection(sync_all, &pvd);
-    for (auto &f : staged_) {
-        if (s.ok())
-            s = f.second.commit(false);
-        if (s.ok())
-            times_[f.first] = staged_times_[f.first];
+    std::map<std::string, bool> named;
+    for (const auto &e : in_place_)
+        named[e.second.file] = true;
+    Status s;
+    for (const auto &name : added_) {
+        const std::string path = paths_.folder + "/" + name;
+        if (!named.count(name) && unlink(path.c_str()) != 0 && errno != ENOENT && s.ok())
+            s = Status::error(system_error("remove", path, "unlink").message() +
+                              "; the next run that completes removes it");
     }
-    for (const auto &t : times_)
-        old.erase(paths_.folder + "/" + output_name(t.first, ".vtu"));
-    if (s.ok())
-        s = sync_dir(paths_.folder);
-    if (s.ok())
-        s = pvd.commit(false);
-    if (s.ok())
-        s = sync_dir(folder_of(paths_.pvd));
-    staged_.clear(); // what was not put in place goes
-    staged_times_.clear();
-    for (const auto &path : old)
-        if (s.ok())
-            unlink(path.c_str());
+    added_.clear();
     return s;
+}
+
+std::vector<int> Collection::in_place() const
+{
+    std::vector<int> files;
+    for (const auto &e : in_place_)
+        files.push_back(e.first);
+    return files;
 }

@@ -1,16 +1,23 @@
-// A conversion's output as one unit: a ParaView data collection FILE.pvd naming each .vtu file in
-// the folder FILE beside it with its time. Each file is staged under a temporary name; the staged
-// files are put in place together, the collection last, so that a run that fails or is stopped
-// leaves the earlier output as it was. The folder is locked while a run writes it.
+// A conversion's output as one unit: a ParaView data collection FILE.pvd naming a .vtu file for
+// each converted result file, with its time, in the folder FILE beside it.
+//
+// Each .vtu file is named after its result file and its content ("res0001-5f0e3c9a2b7d4e81.vtu"),
+// so that a file being written never has a name that the collection in place names: the same
+// content has the same name, other content another. A run writes its files under these names,
+// each whole and durable; then replaces the collection in one rename, the one moment the output
+// changes; and only then removes the files of ours in the folder that the new collection does not
+// name. So a reader of the folder sees, at every moment, a collection whose every file is there
+// and whole: the earlier one until the rename, the new one from it on. A failure before the rename
+// leaves the earlier collection and every file it names as they were; files of ours that no
+// collection names (of a failed or killed run) are removed by the next run that completes. The
+// folder is locked while a run writes it.
 #pragma once
 
 #include "tools/common/whole_file.h"
 #include "util/status.h"
 
 #include <map>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 // Where a collection lies.
@@ -24,44 +31,60 @@ class Collection
 {
   public:
     explicit Collection(CollectionPaths paths);
-    // Unlocks the folder. Staged files not put in place are removed, and a folder this run made
-    // goes again while it is empty.
+    // Unlocks the folder; a folder this run made goes again while it is empty.
     ~Collection();
     Collection(const Collection &) = delete;
     Collection &operator=(const Collection &) = delete;
 
     // Makes the folder if it is missing, removing the temporaries that killed runs left in it and
-    // beside the collection, and locks it for this run alone: a second run into the same
-    // collection is refused while this one writes it. On a file system without locks the run
-    // goes on unguarded, and *warning says so.
+    // beside the collection, locks it for this run alone (a second run into the same collection
+    // is refused while this one writes it), and reads the collection in place. On a file system
+    // without locks the run goes on unguarded, and *warning says so. An error, with nothing
+    // written, when the collection in place cannot be read.
     Status open(std::string *warning);
 
-    // Writes the .vtu text of file n, at `time`, under a temporary name: closed, and durable when
-    // sync.
-    Status stage(int n, const std::string &time, const std::string &vtu, bool sync);
-    bool any_staged() const
+    // File n's .vtu text, at `time`, into the next collection: written whole and durable under
+    // its name, unless the collection in place names that very file already.
+    Status add(int n, const std::string &time, const std::string &vtu);
+    // Whether the next collection names a file yet.
+    bool any() const
     {
-        return !staged_.empty();
+        return !next_.empty();
     }
+    // File n into the next collection as the collection in place names it, if it does: its result
+    // file could not be read this time, which says nothing about the earlier conversion.
+    void keep(int n);
 
-    // Puts the staged files in place: the .vtu files, then the collection naming them and every
-    // file put in place before, then removes what the collection it replaces named and this one
-    // does not. Everything is durable before the first rename: the staged files through one sync
-    // of the file system when sync_all, otherwise each was synced as it was staged.
-    Status commit(bool sync_all);
+    // Replaces the collection in place by the next one: the folder's new names made durable, the
+    // collection written whole and durable and renamed into place, then every file of ours in the
+    // folder that it does not name removed. The next collection starts from this one.
+    Status commit();
 
-    // The files the collection names now, by index.
+    // Removes the files this run wrote that the collection in place does not name, when a run
+    // ends without putting them into it; an error for a file that stays (the next run that
+    // completes removes it).
+    Status discard();
+
+    // The files the collection in place names, by index.
     std::vector<int> in_place() const;
 
+    // Whether name is one of the names a collection gives its files ("res0001-....vtu", and
+    // "res0001.vtu" of earlier versions).
+    static bool ours(const std::string &name);
+
   private:
-    std::set<std::string> named_by_old() const;
-    std::string text() const;
-    Status write_collection(bool sync_all, WholeFile *pvd) const;
+    struct Entry {
+        std::string time;
+        std::string file; // its name in the folder
+    };
+    Status read_in_place();
+    std::string text(const std::map<int, Entry> &entries) const;
+    Status remove_unnamed();
 
     CollectionPaths paths_;
     int lock_fd_ = -1;
     bool made_folder_ = false;
-    std::map<int, std::string> times_; // index -> time, of the files put in place
-    std::vector<std::pair<int, WholeFile>> staged_;
-    std::map<int, std::string> staged_times_;
+    std::map<int, Entry> in_place_;  // what the collection in place names, by index
+    std::map<int, Entry> next_;      // what the next collection will name
+    std::vector<std::string> added_; // the files this run wrote, by name
 };

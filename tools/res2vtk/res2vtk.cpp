@@ -1,9 +1,9 @@
 // res2vtk: converts a result series into one time series that ParaView and every VTK reader
 // open: a ParaView data collection (.pvd) naming each converted file with its time, and one VTK
 // XML UnstructuredGrid file (.vtu) per result file in a folder beside it. Reads through the shared
-// load path. The output is one unit: every file is written under a temporary name, and only when
-// all are whole and durable are they renamed into place, the collection last; a run that fails or
-// is stopped leaves the earlier output as it was.
+// load path. The output is one unit (see pvd_collection.h): the new files under names no
+// collection names yet, then the collection in one rename, then the files it no longer names
+// removed; a run that fails or is stopped leaves the earlier output as it was.
 #include "resfile/series_health.h"
 #include "tools/common/series_time.h"
 #include "tools/common/series_tool.h"
@@ -94,15 +94,15 @@ std::string check_output(Options *o, const char *dir)
 }
 
 // Where the run's output went, for the summary.
-std::string where(const Options &o, const SeriesTool &tool, bool whole, int in_place)
+std::string where(const Options &o, const SeriesTool &tool, bool committed, int in_place)
 {
-    if (whole)
+    if (committed && tool.failure().empty())
         return o.paths.pvd + " with " + o.paths.folder + "/";
-    if (in_place > 0)
+    if (committed)
         return "stopped early; " + o.paths.pvd + " names the " + std::to_string(in_place) +
-               " files put in place before";
+               " files converted before";
     if (!tool.failure().empty() || tool.loop().stopped_by())
-        return "stopped early; " + o.paths.pvd + " left as it was";
+        return "stopped early; " + o.paths.pvd + " and the files it names left as they were";
     return "nothing written";
 }
 
@@ -125,33 +125,40 @@ int res2vtk(int argc, char **argv)
     std::string vtu;
     VtuWriter writer;
     SeriesHealth health(tool.dir());
-    // A run puts its files in place at its end, all at once; a follow, once the files present
-    // are converted and then after each file, so that a reload shows the new steps. A whole run
-    // is made durable at once before the renames: one sync of the file system costs less than
-    // one per file.
-    const bool at_once = !tool.following();
+    bool committed = false;
+    // A collection names each converted file, and keeps the earlier conversion of a file that
+    // could not be read this time.
+    const auto commit = [&] {
+        for (int n = 0; n <= FILE_INDEX_MAX; ++n)
+            if (tool.loop().state(n) == FileState::UNREADABLE)
+                out.keep(n);
+        Status c = out.commit();
+        committed = committed || c.ok();
+        return c;
+    };
+    // A run replaces the collection at its end; a follow, once the files present are converted
+    // and then after each file, so that a reload shows the new steps.
     tool.run(
         [&](int n, const Mesh &mesh) {
             const Health &h = health.measure(n, mesh);
             const std::string time = opt.dt.time_of(n);
             writer.text(mesh, h, time, opt.ascii, &vtu);
-            Status st = out.stage(n, time, vtu, !at_once);
-            if (!st.ok())
-                return st;
-            return at_once ? Status() : out.commit(false);
+            Status st = out.add(n, time, vtu);
+            return st.ok() && tool.following() ? commit() : st;
         },
-        [&] { return out.any_staged() ? out.commit(true) : Status(); });
-    bool whole = tool.whole();
-    if (whole && at_once) {
-        Status c = out.commit(true);
-        tool.fail(c);
-        whole = c.ok();
-    }
-    // Converted files count once they are in place.
+        [&] { return out.any() ? commit() : Status(); });
+    if (tool.whole() && !tool.following())
+        tool.fail(commit());
+    // What a run that failed or was stopped wrote goes again; the collection in place stays.
+    Status discarded = out.discard();
+    if (!discarded.ok())
+        tool.report().note(discarded.message());
+    tool.fail(discarded);
+    // Converted files count once their collection is in place.
     const std::vector<int> in_place = out.in_place();
-    for (int n : in_place)
+    for (int n : committed ? in_place : std::vector<int>{})
         tool.wrote(n);
-    return tool.end(where(opt, tool, whole, (int)in_place.size()));
+    return tool.end(where(opt, tool, committed, (int)in_place.size()));
 }
 
 } // namespace

@@ -50,7 +50,7 @@ std::string new_mesh_line(const FileFindings &f)
 bool broken_between(const SeriesLoop &loop, int a, int b)
 {
     for (int k = a + 1; k < b; ++k)
-        if (loop.state(k) == FileState::BROKEN)
+        if (is_present(loop.state(k)) && loop.state(k) != FileState::GOOD)
             return true;
     return false;
 }
@@ -117,7 +117,7 @@ namespace
 // not written yet, which is not a gap.
 void print_presence(const SeriesLoop &loop)
 {
-    const auto present = [](FileState s) { return s == FileState::GOOD || s == FileState::BROKEN; };
+    const auto present = [](FileState s) { return is_present(s); };
     const auto missing = [](FileState s) { return s == FileState::MISSING; };
     int last_present = -1, first_unwritten = -1, last_unwritten = -1;
     for (int n = 0; n <= FILE_INDEX_MAX; ++n)
@@ -149,7 +149,9 @@ void print_reach(const SeriesLoop &loop)
         std::printf("from file 1, B and N reach %d-%d without ending the viewer\n", lo, hi);
     } else if (loop.state(1) != FileState::UNSEEN) {
         std::printf("file 1 is %s: the viewer ends at start-up\n",
-                    loop.state(1) == FileState::MISSING ? "missing" : "broken");
+                    loop.state(1) == FileState::MISSING      ? "missing"
+                    : loop.state(1) == FileState::UNREADABLE ? "unreadable"
+                                                             : "broken");
     }
 }
 
@@ -159,9 +161,11 @@ void print_report(const SeriesLoop &loop, const RunFindings &found, bool verbose
 {
     print_presence(loop);
     print_reach(loop);
-    std::printf("%s present, %d well formed, %d broken; largest: %s, %s\n",
-                counted(loop.present(), "file").c_str(), loop.present() - loop.broken(),
-                loop.broken(), counted(found.max_np, "node").c_str(),
+    const std::string unreadable =
+        loop.unreadable() ? ", " + std::to_string(loop.unreadable()) + " unreadable" : "";
+    std::printf("%s present, %d well formed, %d broken%s; largest: %s, %s\n",
+                counted(loop.present(), "file").c_str(), loop.good(), loop.broken(),
+                unreadable.c_str(), counted(found.max_np, "node").c_str(),
                 counted(found.max_nele, "element").c_str());
     if (found.extent.any)
         std::printf("extent: x %.6g..%.6g, y %.6g..%.6g\n", found.extent.xmin, found.extent.xmax,

@@ -175,7 +175,7 @@ Status write_table(const char *table, const SeriesLoop &loop, const Checker &che
     for (int n = 0; n <= FILE_INDEX_MAX; ++n)
         if (loop.state(n) == FileState::GOOD)
             csv += checker.row(n);
-        else if (loop.state(n) == FileState::BROKEN)
+        else if (is_present(loop.state(n)))
             csv += std::to_string(n) + "," + res_file_name(n) + ",,,,,,,,,,,,\n";
     Status s = open_output_file(table);
     return s.ok() ? write_whole_file(table, csv.data(), csv.size()) : s;
@@ -233,7 +233,7 @@ int rescheck(int argc, char **argv)
     }
     if (table)
         tool.fail(write_table(table, loop, *checker));
-    if (loop.broken() > 0 || loop.state(1) == FileState::MISSING)
+    if (loop.broken() > 0 || loop.unreadable() > 0 || loop.state(1) == FileState::MISSING)
         return tool.end_with(1);
     return tool.end_with(found.first_inverted >= 0 || found.degenerate ? 3 : 0);
 }

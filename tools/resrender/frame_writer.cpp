@@ -35,6 +35,9 @@ Status FrameWriter::open(const PixelRows &layout)
         };
         if (s.ok())
             s = gif_.open(sink, layout.w, layout.h, (100 + out_.fps / 2) / out_.fps);
+        // A write that failed says more than the encoder's "write failed".
+        if (!s.ok() && !gif_failure_.ok())
+            s = gif_failure_;
     }
     if (!s.ok())
         return s;
@@ -179,7 +182,7 @@ Status FrameWriter::commit_gif()
     if (s.ok())
         s = gif_.close();
     if (s.ok())
-        s = gif_file_.commit(true);
+        s = gif_file_.commit();
     gif_written_ = s.ok();
     return s.ok() || gif_failure_.ok() ? s : gif_failure_;
 }

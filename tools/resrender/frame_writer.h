@@ -51,6 +51,11 @@ class FrameWriter
     // Finishes the GIF (a follow's frames put in, in series order) and puts it in place. A GIF
     // that is not committed is not written: an earlier GIF of its name stays as it was.
     Status commit_gif();
+    // Removes the GIF's temporary when the GIF is not to be written; an error when it stays.
+    Status drop_gif()
+    {
+        return gif_file_.abandon();
+    }
     bool gif_written() const
     {
         return gif_written_;

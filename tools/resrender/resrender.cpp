@@ -264,6 +264,13 @@ int resrender(int argc, char **argv)
     tool.fail(writer.close());
     if (opt.out.gif_path && tool.whole())
         tool.fail(writer.commit_gif());
+    if (opt.out.gif_path && !writer.gif_written()) {
+        Status dropped = writer.drop_gif();
+        if (!dropped.ok())
+            tool.report().note("the GIF " + std::string(opt.out.gif_path) + " is not written; " +
+                               dropped.message());
+        tool.fail(dropped);
+    }
     // Without PNG files the pictures are written only with the GIF.
     if (!opt.out.png_dir && !writer.gif_written())
         tool.wrote_none();

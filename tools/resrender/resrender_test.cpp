@@ -198,9 +198,9 @@ TEST(Resrender, StoppedRunsLeaveWholeFilesOnly)
         const char *err;
     } cases[] = {
         {"GIF past the file size limit", 60000, nullptr, 0,
-         "resrender: cannot write g.gif: File too large\n"},
+         "resrender: cannot write g.gif: write: File too large\n"},
         {"a PNG's name taken by a directory", 0, "res0003.png", 0,
-         "resrender: cannot write p/res0003.png: Is a directory\n"},
+         "resrender: cannot write p/res0003.png: rename: Is a directory\n"},
         {"SIGINT", 0, nullptr, SIGINT, ", stopped by SIGINT; PNG files in p"},
         {"SIGTERM", 0, nullptr, SIGTERM, ", stopped by SIGTERM; PNG files in p"},
     };

@@ -215,7 +215,7 @@ int main(int argc, char **argv)
         if (s.ok())
             s = f.write(text.data(), text.size());
         if (s.ok())
-            s = f.commit(false);
+            s = f.commit(WholeFile::Durable::NOT);
         if (!s.ok()) {
             std::fprintf(stderr, "%s: %s\n", program, s.message().c_str());
             return 1;
