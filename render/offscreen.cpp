@@ -4,6 +4,7 @@
 #define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -120,7 +121,9 @@ bool OffscreenContext::try_display(EGLDisplay d, const char *what, int w, int h,
 Status OffscreenContext::open(int w, int h)
 {
     close();
+    errno = 0;
     const char *client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    const int load_errno = errno; // why, when EGL could load none of its vendors' libraries
     std::string tried;
     if (has_extension(client, "EGL_MESA_platform_surfaceless") &&
         try_display(
@@ -141,7 +144,11 @@ Status OffscreenContext::open(int w, int h)
                 return Status();
         }
     }
-    if (tried.empty())
+    if (tried.empty() && !client)
+        tried = std::string("EGL answers with no platform at all: it could not load its vendors' "
+                            "libraries (") +
+                (load_errno ? std::strerror(load_errno) : "no reason given") + ")";
+    else if (tried.empty())
         tried = "EGL offers neither Mesa's surfaceless platform nor device platforms";
     return Status::error("no OpenGL context without a display: " + tried);
 }

@@ -114,7 +114,7 @@ WholeFile::~WholeFile()
 
 WholeFile::WholeFile(WholeFile &&other) noexcept
     : path_(std::move(other.path_)), tmp_(std::move(other.tmp_)), fd_(other.fd_),
-      failed_(other.failed_), failure_(std::move(other.failure_))
+      failed_(other.failed_), renamed_(other.renamed_), failure_(std::move(other.failure_))
 {
     other.tmp_.clear();
     other.fd_ = -1;
@@ -128,6 +128,7 @@ WholeFile &WholeFile::operator=(WholeFile &&other) noexcept
         tmp_ = std::move(other.tmp_);
         fd_ = other.fd_;
         failed_ = other.failed_;
+        renamed_ = other.renamed_;
         failure_ = std::move(other.failure_);
         other.tmp_.clear();
         other.fd_ = -1;
@@ -150,6 +151,7 @@ Status WholeFile::open(const std::string &path)
     (void)abandon();
     path_ = path;
     failed_ = false;
+    renamed_ = false;
     // ".NAME.PID.K": the process id keeps concurrent runs apart, K this process's own files. Made
     // with O_EXCL, so a name that exists (another thread's, or another machine's process on a
     // shared folder) is skipped.
@@ -199,6 +201,7 @@ Status WholeFile::commit(Durable d)
     if (rename(tmp_.c_str(), path_.c_str()) != 0)
         return fail("rename");
     tmp_.clear();
+    renamed_ = true;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)

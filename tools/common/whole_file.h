@@ -50,6 +50,12 @@ class WholeFile
     {
         return path_;
     }
+    // The final name points at the bytes written: the rename was done, even when a step after it
+    // failed.
+    bool renamed() const
+    {
+        return renamed_;
+    }
 
   private:
     Status fail(const char *call);
@@ -58,6 +64,7 @@ class WholeFile
     std::string tmp_;  // the temporary name while it exists, else empty
     int fd_ = -1;      // open while being written
     bool failed_ = false;
+    bool renamed_ = false;
     Status failure_;
 };
 

@@ -200,9 +200,11 @@ Status Collection::commit()
         s = pvd.write(pvd_text.data(), pvd_text.size());
     if (s.ok())
         s = pvd.commit(); // the one moment the output changes
+    // Once renamed, the new collection is the one in place, even if making it durable failed.
+    if (pvd.renamed())
+        in_place_ = next_;
     if (!s.ok())
         return s;
-    in_place_ = next_;
     return remove_unnamed();
 }
 
