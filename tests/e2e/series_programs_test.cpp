@@ -265,8 +265,20 @@ std::vector<std::string> temporaries_under(const std::string &dir)
     return found;
 }
 
-// Runs killed with SIGKILL at several depths leave their temporaries; the next run into the same
-// outputs removes them, whatever range it covers. A live run's temporaries stay meanwhile.
+// The .vtu files in out/c.
+std::vector<std::string> vtu_files(const std::string &dir)
+{
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(dir + "/out/c", ec))
+        if (e.path().extension() == ".vtu")
+            found.push_back(e.path().filename().string());
+    return found;
+}
+
+// Runs killed with SIGKILL at several depths leave their temporaries (and res2vtk .vtu files that
+// no collection names); the next run into the same outputs removes them, whatever range it
+// covers. A live run's temporaries stay meanwhile.
 TEST(SeriesTools, ARunRemovesWhatKilledRunsLeft)
 {
     TempDir dir;
@@ -294,7 +306,7 @@ TEST(SeriesTools, ARunRemovesWhatKilledRunsLeft)
             kill(c.pid, SIGKILL);
             ASSERT_TRUE(wait_exit(&c, 20000));
             EXPECT_EQ(c.signal, SIGKILL) << prog << " ended before it was killed";
-            left = temporaries_under(dir.path + "/out").size();
+            left = temporaries_under(dir.path + "/out").size() + vtu_files(dir.path).size();
         }
         EXPECT_GT(left, 0u) << prog;
         std::vector<std::string> rerun = args;
@@ -302,6 +314,9 @@ TEST(SeriesTools, ARunRemovesWhatKilledRunsLeft)
         Outcome o = run_program(rerun, dir.path, env);
         EXPECT_EQ(o.status, 0) << prog << o.err;
         EXPECT_EQ(temporaries_under(dir.path + "/out"), std::vector<std::string>{}) << prog;
+        if (prog == "res2vtk") {
+            EXPECT_EQ(vtu_files(dir.path).size(), 3u) << "those the new collection names";
+        }
     }
 
     // A run writing the GIF (a follow of a series that lacks its last file, so that it lives

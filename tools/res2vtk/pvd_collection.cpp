@@ -1,6 +1,7 @@
 #include "tools/res2vtk/pvd_collection.h"
 
 #include "resfile/res_file.h"
+#include "tools/common/stop_signals.h"
 #include "tools/common/xml_text.h"
 
 #include <cerrno>
@@ -62,6 +63,14 @@ Collection::Collection(CollectionPaths paths) : paths_(std::move(paths)) {}
 
 Collection::~Collection()
 {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            closing_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
     if (in_place_.empty() && made_folder_ && lock_fd_ >= 0)
         rmdir(paths_.folder.c_str()); // only if it is still empty
     if (lock_fd_ >= 0)
@@ -108,7 +117,14 @@ Status Collection::open(std::string *warning)
                    "); a second run into it at once would mix the two";
     }
     lock_fd_ = fd;
-    return read_in_place();
+    s = read_in_place();
+    if (s.ok()) {
+        // The writer leaves the stop signals to the thread that follows the series.
+        sigset_t mask = block_stop_signals();
+        thread_ = std::thread(&Collection::write_jobs, this);
+        restore_signals(mask);
+    }
+    return s;
 }
 
 // The entries of the collection in place that name files of ours in the folder. Entries of any
@@ -146,29 +162,64 @@ Status Collection::read_in_place()
     return Status();
 }
 
-Status Collection::add(int n, const std::string &time, const std::string &vtu)
+Status Collection::add(int n, const std::string &time, std::string vtu)
 {
-    const std::string name = vtu_name(n, vtu);
+    std::string name = vtu_name(n, vtu);
+    std::unique_lock<std::mutex> lock(m_);
     next_[n] = {time, name};
     const auto in = in_place_.find(n);
     if (in != in_place_.end() && in->second.file == name)
-        return Status(); // that very content is in place already
-    WholeFile f;
-    Status s = f.open(paths_.folder + "/" + name);
-    if (s.ok())
-        s = f.write(vtu.data(), vtu.size());
-    // The folder's new names are made durable at once, before the collection names them.
-    if (s.ok())
-        s = f.commit(WholeFile::Durable::BYTES);
-    if (s.ok())
-        added_.push_back(name);
-    else
-        next_.erase(n);
-    return s;
+        return failure_; // that very content is in place already
+    cv_.wait(lock, [this] { return queue_.size() < QUEUE || !failure_.ok(); });
+    if (failure_.ok())
+        queue_.push_back({n, std::move(name), std::move(vtu)});
+    cv_.notify_all();
+    return failure_;
+}
+
+// The writer's thread: each file whole and durable under its name, in the order handed over. The
+// folder's new names are made durable at once, before the collection names them.
+void Collection::write_jobs()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    for (;;) {
+        cv_.wait(lock, [this] { return !queue_.empty() || closing_; });
+        if (queue_.empty())
+            return;
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        WholeFile f;
+        Status s = f.open(paths_.folder + "/" + job.name);
+        if (s.ok())
+            s = f.write(job.vtu.data(), job.vtu.size());
+        if (s.ok())
+            s = f.commit(WholeFile::Durable::BYTES);
+        lock.lock();
+        busy_ = false;
+        if (s.ok()) {
+            added_.push_back(job.name);
+        } else {
+            next_.erase(job.n);
+            if (failure_.ok())
+                failure_ = s;
+            queue_.clear(); // nothing after a failure is written
+        }
+        cv_.notify_all();
+    }
+}
+
+Status Collection::written()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    return failure_;
 }
 
 void Collection::keep(int n)
 {
+    std::lock_guard<std::mutex> lock(m_);
     const auto in = in_place_.find(n);
     if (in != in_place_.end())
         next_[n] = in->second;
@@ -191,7 +242,9 @@ std::string Collection::text(const std::map<int, Entry> &entries) const
 
 Status Collection::commit()
 {
-    Status s = sync_dir(paths_.folder);
+    Status s = written();
+    if (s.ok())
+        s = sync_dir(paths_.folder);
     const std::string pvd_text = text(next_);
     WholeFile pvd;
     if (s.ok())
@@ -239,6 +292,7 @@ Status Collection::remove_unnamed()
 
 Status Collection::discard()
 {
+    (void)written(); // its failure is the run's already
     std::map<std::string, bool> named;
     for (const auto &e : in_place_)
         named[e.second.file] = true;
@@ -251,6 +305,12 @@ Status Collection::discard()
     }
     added_.clear();
     return s;
+}
+
+bool Collection::any()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return !next_.empty();
 }
 
 std::vector<int> Collection::in_place() const

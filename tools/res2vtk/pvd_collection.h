@@ -16,8 +16,12 @@
 #include "tools/common/whole_file.h"
 #include "util/status.h"
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Where a collection lies.
@@ -44,13 +48,12 @@ class Collection
     Status open(std::string *warning);
 
     // File n's .vtu text, at `time`, into the next collection: written whole and durable under
-    // its name, unless the collection in place names that very file already.
-    Status add(int n, const std::string &time, const std::string &vtu);
+    // its name, unless the collection in place names that very file already. The writing goes on
+    // in a thread of the collection's own, so that a file is made durable while the next one is
+    // converted; an error is that of a file written before, or of this one.
+    Status add(int n, const std::string &time, std::string vtu);
     // Whether the next collection names a file yet.
-    bool any() const
-    {
-        return !next_.empty();
-    }
+    bool any();
     // File n into the next collection as the collection in place names it, if it does: its result
     // file could not be read this time, which says nothing about the earlier conversion.
     void keep(int n);
@@ -77,7 +80,14 @@ class Collection
         std::string time;
         std::string file; // its name in the folder
     };
+    struct Job {
+        int n;
+        std::string name;
+        std::string vtu;
+    };
     Status read_in_place();
+    void write_jobs();
+    Status written(); // waits until every file handed to the writer is written
     std::string text(const std::map<int, Entry> &entries) const;
     Status remove_unnamed();
 
@@ -87,4 +97,14 @@ class Collection
     std::map<int, Entry> in_place_;  // what the collection in place names, by index
     std::map<int, Entry> next_;      // what the next collection will name
     std::vector<std::string> added_; // the files this run wrote, by name
+
+    // The writer's thread and what it shares with the caller's, under m_.
+    static constexpr std::size_t QUEUE = 4; // files converted ahead of the writing
+    std::deque<Job> queue_;
+    bool busy_ = false;    // a file is being written
+    bool closing_ = false; // the thread is to end
+    Status failure_;       // the first file that could not be written
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
 };
