@@ -252,7 +252,7 @@ class Faults(unittest.TestCase):
                 d = self.trial_dir(prog, "order")
                 log = os.path.join(d, "strace.log")
                 argv = ["strace", "-f", "-qq", "-y", "-o", log, "-e",
-                        "trace=fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat",
+                        "trace=openat,fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat",
                         os.path.join(BIN, args[0])] + args[1:]
                 env = env_for({}, preload=False)
                 r = subprocess.run(argv, cwd=d, env=env, capture_output=True, text=True,
@@ -265,8 +265,13 @@ class Faults(unittest.TestCase):
     def check_order(self, prog, d, calls):
         synced = set()  # paths fsync'ed so far
         pending = []    # folders whose renames are not durable yet
+        written = set() # res2vtk's .vtu files, written straight under their names
         pvd_renamed = False
         for call in calls:
+            m = re.match(r'openat\([^,]+, "([^"]+)", [^)]*O_CREAT[^)]*\) = \d+', call)
+            if m and OURS_VTU.match(os.path.basename(m.group(1))):
+                written.add(os.path.normpath(os.path.join(d, m.group(1))))
+                continue
             m = re.match(r"f(?:data)?sync\(\d+<([^>]+)>\)", call)
             if m:
                 synced.add(m.group(1))
@@ -282,6 +287,9 @@ class Faults(unittest.TestCase):
                     self.assertNotIn(os.path.join(d, "out", "run"), pending,
                                      "res2vtk: the collection renamed before its files' folder "
                                      "was made durable")
+                    self.assertEqual(written - synced, set(),
+                                     "res2vtk: the collection renamed before its files were "
+                                     "made durable")
                     pvd_renamed = True
                 continue
             m = re.match(r'unlink(?:at)?\((?:\d+<([^>]+)>, )?"([^"]+)"', call)

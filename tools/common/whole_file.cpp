@@ -172,23 +172,34 @@ Status WholeFile::open(const std::string &path)
     return fail("open");
 }
 
-Status WholeFile::write(const void *data, std::size_t n)
+namespace
 {
-    if (failed_)
-        return failure_; // abandoned after an earlier failure
+
+// Writes all n bytes to fd, however many calls it takes; false with errno set when one fails.
+bool write_fully(int fd, const void *data, std::size_t n)
+{
     const char *p = static_cast<const char *>(data);
     while (n > 0) {
-        ssize_t k = ::write(fd_, p, n);
+        ssize_t k = ::write(fd, p, n);
         if (k < 0 && errno == EINTR)
             continue;
         if (k == 0)
             errno = ENOSPC; // a write that takes nothing and says nothing
         if (k <= 0)
-            return fail("write");
+            return false;
         p += k;
         n -= (std::size_t)k;
     }
-    return Status();
+    return true;
+}
+
+} // namespace
+
+Status WholeFile::write(const void *data, std::size_t n)
+{
+    if (failed_)
+        return failure_; // abandoned after an earlier failure
+    return write_fully(fd_, data, n) ? Status() : fail("write");
 }
 
 Status WholeFile::commit(Durable d)
@@ -260,5 +271,39 @@ Status sync_dir(const std::string &dir)
         return system_error("make durable", dir, "open");
     Status s = fsync(fd) == 0 ? Status() : system_error("make durable", dir, "fsync");
     ::close(fd);
+    return s;
+}
+
+Status write_unnamed_file(const std::string &path, const void *data, std::size_t n)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return system_error("write", path, "open");
+    Status s = write_fully(fd, data, n) ? Status() : system_error("write", path, "write");
+    if (::close(fd) != 0 && s.ok())
+        s = system_error("write", path, "close");
+    if (!s.ok() && unlink(path.c_str()) != 0 && errno != ENOENT)
+        s = Status::error(s.message() + "; it stays (unlink: " + std::strerror(errno) +
+                          "), and the next run removes it");
+    return s;
+}
+
+Status make_durable(const std::string &dir, const std::vector<std::string> &names)
+{
+    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0)
+        return system_error("make durable", dir, "open");
+    Status s = syncfs(dir_fd) == 0 ? Status() : system_error("make durable", dir, "syncfs");
+    for (const auto &name : names) {
+        const int fd = s.ok() ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        const std::string path = dir + "/" + name;
+        if (s.ok() && fd < 0)
+            s = system_error("make durable", path, "open");
+        if (s.ok() && fsync(fd) != 0)
+            s = system_error("make durable", path, "fsync");
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::close(dir_fd);
     return s;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A file on its way to its final name. Dropped before commit, it removes its temporary.
 class WholeFile
@@ -73,6 +74,16 @@ Status write_whole_file(const std::string &path, const void *data, std::size_t n
 
 // Makes the names made and removed in the folder dir durable (fsync of the folder).
 Status sync_dir(const std::string &dir);
+
+// Writes a file that no reader looks at until something durable names it (a .vtu file before
+// its collection does): straight under its name, not durable yet. A file cut short by a failure
+// is removed; an error says when even that failed.
+Status write_unnamed_file(const std::string &path, const void *data, std::size_t n);
+
+// Makes the files names in the folder dir durable, each of them (fsync), not resting on a sync of
+// the file system alone, which some file systems (FUSE) never receive: the whole file system
+// first (syncfs), so that the fsync of each file finds little left to do where it is passed on.
+Status make_durable(const std::string &dir, const std::vector<std::string> &names);
 
 // "cannot VERB what: call: reason" from errno, as the programs' failures read.
 Status system_error(const std::string &verb, const std::string &what, const char *call);

@@ -1,7 +1,6 @@
 #include "tools/res2vtk/pvd_collection.h"
 
 #include "resfile/res_file.h"
-#include "tools/common/stop_signals.h"
 #include "tools/common/xml_text.h"
 
 #include <cerrno>
@@ -13,24 +12,19 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace
 {
-
-// FNV-1a, 64 bits: enough to tell the contents of one result file's conversions apart.
-std::uint64_t content_hash(const std::string &bytes)
-{
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : bytes)
-        h = (h ^ c) * 1099511628211ull;
-    return h;
-}
 
 // "res0001-5f0e3c9a2b7d4e81.vtu" for file n of this content.
 std::string vtu_name(int n, const std::string &vtu)
 {
     char hash[20];
-    std::snprintf(hash, sizeof hash, "%016" PRIx64, content_hash(vtu));
+    // 64 bits of xxHash's XXH3: enough to tell the conversions of one result file apart, at a
+    // small part of the conversion's time.
+    std::snprintf(hash, sizeof hash, "%016" PRIx64,
+                  (std::uint64_t)XXH3_64bits(vtu.data(), vtu.size()));
     return output_name(n, "-") + hash + ".vtu";
 }
 
@@ -63,14 +57,6 @@ Collection::Collection(CollectionPaths paths) : paths_(std::move(paths)) {}
 
 Collection::~Collection()
 {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(m_);
-            closing_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
     if (in_place_.empty() && made_folder_ && lock_fd_ >= 0)
         rmdir(paths_.folder.c_str()); // only if it is still empty
     if (lock_fd_ >= 0)
@@ -117,14 +103,7 @@ Status Collection::open(std::string *warning)
                    "); a second run into it at once would mix the two";
     }
     lock_fd_ = fd;
-    s = read_in_place();
-    if (s.ok()) {
-        // The writer leaves the stop signals to the thread that follows the series.
-        sigset_t mask = block_stop_signals();
-        thread_ = std::thread(&Collection::write_jobs, this);
-        restore_signals(mask);
-    }
-    return s;
+    return read_in_place();
 }
 
 // The entries of the collection in place that name files of ours in the folder. Entries of any
@@ -162,64 +141,26 @@ Status Collection::read_in_place()
     return Status();
 }
 
-Status Collection::add(int n, const std::string &time, std::string vtu)
+Status Collection::add(int n, const std::string &time, const std::string &vtu)
 {
-    std::string name = vtu_name(n, vtu);
-    std::unique_lock<std::mutex> lock(m_);
+    const std::string name = vtu_name(n, vtu);
     next_[n] = {time, name};
     const auto in = in_place_.find(n);
     if (in != in_place_.end() && in->second.file == name)
-        return failure_; // that very content is in place already
-    cv_.wait(lock, [this] { return queue_.size() < QUEUE || !failure_.ok(); });
-    if (failure_.ok())
-        queue_.push_back({n, std::move(name), std::move(vtu)});
-    cv_.notify_all();
-    return failure_;
-}
-
-// The writer's thread: each file whole and durable under its name, in the order handed over. The
-// folder's new names are made durable at once, before the collection names them.
-void Collection::write_jobs()
-{
-    std::unique_lock<std::mutex> lock(m_);
-    for (;;) {
-        cv_.wait(lock, [this] { return !queue_.empty() || closing_; });
-        if (queue_.empty())
-            return;
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
-        busy_ = true;
-        lock.unlock();
-        WholeFile f;
-        Status s = f.open(paths_.folder + "/" + job.name);
-        if (s.ok())
-            s = f.write(job.vtu.data(), job.vtu.size());
-        if (s.ok())
-            s = f.commit(WholeFile::Durable::BYTES);
-        lock.lock();
-        busy_ = false;
-        if (s.ok()) {
-            added_.push_back(job.name);
-        } else {
-            next_.erase(job.n);
-            if (failure_.ok())
-                failure_ = s;
-            queue_.clear(); // nothing after a failure is written
-        }
-        cv_.notify_all();
+        return Status(); // that very content is in place already
+    // Written straight under its name: no reader looks at a file that no collection names.
+    Status s = write_unnamed_file(paths_.folder + "/" + name, vtu.data(), vtu.size());
+    if (s.ok()) {
+        added_.push_back(name);
+        undurable_.push_back(name);
+    } else {
+        next_.erase(n);
     }
-}
-
-Status Collection::written()
-{
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [this] { return queue_.empty() && !busy_; });
-    return failure_;
+    return s;
 }
 
 void Collection::keep(int n)
 {
-    std::lock_guard<std::mutex> lock(m_);
     const auto in = in_place_.find(n);
     if (in != in_place_.end())
         next_[n] = in->second;
@@ -242,7 +183,10 @@ std::string Collection::text(const std::map<int, Entry> &entries) const
 
 Status Collection::commit()
 {
-    Status s = written();
+    // The files, then their names, durable before the collection names them.
+    Status s = make_durable(paths_.folder, undurable_);
+    if (s.ok())
+        undurable_.clear();
     if (s.ok())
         s = sync_dir(paths_.folder);
     const std::string pvd_text = text(next_);
@@ -292,7 +236,6 @@ Status Collection::remove_unnamed()
 
 Status Collection::discard()
 {
-    (void)written(); // its failure is the run's already
     std::map<std::string, bool> named;
     for (const auto &e : in_place_)
         named[e.second.file] = true;
@@ -305,12 +248,6 @@ Status Collection::discard()
     }
     added_.clear();
     return s;
-}
-
-bool Collection::any()
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return !next_.empty();
 }
 
 std::vector<int> Collection::in_place() const

@@ -3,10 +3,10 @@
 //
 // Each .vtu file is named after its result file and its content ("res0001-5f0e3c9a2b7d4e81.vtu"),
 // so that a file being written never has a name that the collection in place names: the same
-// content has the same name, other content another. A run writes its files under these names,
-// each whole and durable; then replaces the collection in one rename, the one moment the output
-// changes; and only then removes the files of ours in the folder that the new collection does not
-// name. So a reader of the folder sees, at every moment, a collection whose every file is there
+// content has the same name, other content another. A run writes its files straight under these
+// names and makes each of them durable; then replaces the collection in one rename, the one moment
+// the output changes; and only then removes the files of ours in the folder that the new
+// collection does not name. So a reader of the folder sees, at every moment, a collection whose every file is there
 // and whole: the earlier one until the rename, the new one from it on. A failure before the rename
 // leaves the earlier collection and every file it names as they were; files of ours that no
 // collection names (of a failed or killed run) are removed by the next run that completes. The
@@ -16,12 +16,8 @@
 #include "tools/common/whole_file.h"
 #include "util/status.h"
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Where a collection lies.
@@ -47,20 +43,22 @@ class Collection
     // written, when the collection in place cannot be read.
     Status open(std::string *warning);
 
-    // File n's .vtu text, at `time`, into the next collection: written whole and durable under
-    // its name, unless the collection in place names that very file already. The writing goes on
-    // in a thread of the collection's own, so that a file is made durable while the next one is
-    // converted; an error is that of a file written before, or of this one.
-    Status add(int n, const std::string &time, std::string vtu);
+    // File n's .vtu text, at `time`, into the next collection: written under its name, unless the
+    // collection in place names that very file already. It is made durable at commit.
+    Status add(int n, const std::string &time, const std::string &vtu);
     // Whether the next collection names a file yet.
-    bool any();
+    bool any() const
+    {
+        return !next_.empty();
+    }
     // File n into the next collection as the collection in place names it, if it does: its result
     // file could not be read this time, which says nothing about the earlier conversion.
     void keep(int n);
 
-    // Replaces the collection in place by the next one: the folder's new names made durable, the
-    // collection written whole and durable and renamed into place, then every file of ours in the
-    // folder that it does not name removed. The next collection starts from this one.
+    // Replaces the collection in place by the next one: the files written since the last commit
+    // and the folder's new names made durable, the collection written whole and durable and
+    // renamed into place, then every file of ours in the folder that it does not name removed.
+    // The next collection starts from this one.
     Status commit();
 
     // Removes the files this run wrote that the collection in place does not name, when a run
@@ -80,14 +78,7 @@ class Collection
         std::string time;
         std::string file; // its name in the folder
     };
-    struct Job {
-        int n;
-        std::string name;
-        std::string vtu;
-    };
     Status read_in_place();
-    void write_jobs();
-    Status written(); // waits until every file handed to the writer is written
     std::string text(const std::map<int, Entry> &entries) const;
     Status remove_unnamed();
 
@@ -96,15 +87,6 @@ class Collection
     bool made_folder_ = false;
     std::map<int, Entry> in_place_;  // what the collection in place names, by index
     std::map<int, Entry> next_;      // what the next collection will name
-    std::vector<std::string> added_; // the files this run wrote, by name
-
-    // The writer's thread and what it shares with the caller's, under m_.
-    static constexpr std::size_t QUEUE = 4; // files converted ahead of the writing
-    std::deque<Job> queue_;
-    bool busy_ = false;    // a file is being written
-    bool closing_ = false; // the thread is to end
-    Status failure_;       // the first file that could not be written
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::thread thread_;
+    std::vector<std::string> added_;   // the files this run wrote, by name
+    std::vector<std::string> undurable_; // those not made durable yet
 };

@@ -143,7 +143,7 @@ int res2vtk(int argc, char **argv)
             const Health &h = health.measure(n, mesh);
             const std::string time = opt.dt.time_of(n);
             writer.text(mesh, h, time, opt.ascii, &vtu);
-            Status st = out.add(n, time, std::move(vtu));
+            Status st = out.add(n, time, vtu);
             return st.ok() && tool.following() ? commit() : st;
         },
         [&] { return out.any() ? commit() : Status(); });

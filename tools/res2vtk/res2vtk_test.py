@@ -214,9 +214,11 @@ class Res2vtkAsOneUnit(unittest.TestCase):
                                      cwd=self.out.name, stderr=subprocess.PIPE, text=True,
                                      preexec_fn=preexec)
                 if sig:
+                    # Once it has written a file of its own.
+                    earlier = set(os.listdir(os.path.join(self.out.name, "run")))
                     deadline = time.monotonic() + 30
-                    while time.monotonic() < deadline and not any(
-                            n.startswith(".res") for n in os.listdir(os.path.join(self.out.name, "run"))):
+                    while time.monotonic() < deadline and \
+                            set(os.listdir(os.path.join(self.out.name, "run"))) <= earlier:
                         time.sleep(0.002)
                     p.send_signal(sig)
                 err = p.communicate(timeout=120)[1]
