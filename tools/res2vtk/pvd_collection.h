@@ -6,11 +6,11 @@
 // content has the same name, other content another. A run writes its files straight under these
 // names and makes each of them durable; then replaces the collection in one rename, the one moment
 // the output changes; and only then removes the files of ours in the folder that the new
-// collection does not name. So a reader of the folder sees, at every moment, a collection whose every file is there
-// and whole: the earlier one until the rename, the new one from it on. A failure before the rename
-// leaves the earlier collection and every file it names as they were; files of ours that no
-// collection names (of a failed or killed run) are removed by the next run that completes. The
-// folder is locked while a run writes it.
+// collection does not name. So a reader of the folder sees, at every moment, a collection whose
+// every file is there and whole: the earlier one until the rename, the new one from it on. A
+// failure before the rename leaves the earlier collection and every file it names as they were;
+// files of ours that no collection names (of a failed or killed run) are removed by the next run
+// that completes. The folder is locked while a run writes it.
 #pragma once
 
 #include "tools/common/whole_file.h"
@@ -85,8 +85,8 @@ class Collection
     CollectionPaths paths_;
     int lock_fd_ = -1;
     bool made_folder_ = false;
-    std::map<int, Entry> in_place_;  // what the collection in place names, by index
-    std::map<int, Entry> next_;      // what the next collection will name
-    std::vector<std::string> added_;   // the files this run wrote, by name
+    std::map<int, Entry> in_place_;      // what the collection in place names, by index
+    std::map<int, Entry> next_;          // what the next collection will name
+    std::vector<std::string> added_;     // the files this run wrote, by name
     std::vector<std::string> undurable_; // those not made durable yet
 };
