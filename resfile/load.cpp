@@ -21,7 +21,7 @@ const char *file_kind(mode_t mode)
 
 } // namespace
 
-LoadResult load_res(const char *dir, int n, Mesh *mesh)
+LoadResult load_res(const char *dir, int n, Mesh *mesh, bool nonfinite)
 {
     LoadResult r{};
     r.index = n;
@@ -64,7 +64,7 @@ LoadResult load_res(const char *dir, int n, Mesh *mesh)
         return r;
     }
     // The parser reads in large chunks of its own, straight from the descriptor.
-    bool ok = parse_res_fd(fd, mesh, &r.fault);
+    bool ok = parse_res_fd(fd, mesh, &r.fault, nonfinite);
     close(fd);
     r.errnum = r.fault.errnum;
     r.status = ok ? LoadStatus::LOADED : r.errnum ? LoadStatus::UNREADABLE : LoadStatus::MALFORMED;

@@ -193,7 +193,8 @@ bool parse(Reader &r, Mesh *mesh)
 
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err)
 {
-    Reader r{nullptr, -1, 0, nullptr, text, text + len, text + len, true, text, 0, 0, 1, 1, err};
+    Reader r{nullptr, -1, 0, nullptr, text, text + len, text + len, true, text, 0, 0, 1, 1, err,
+             false};
     err->errnum = 0;
     return parse(r, mesh);
 }
@@ -203,10 +204,10 @@ namespace
 
 // Parses from a stream or a descriptor; a read that fails is the fault, whatever the parse made of
 // the bytes before it.
-bool parse_read(std::FILE *in, int fd, Mesh *mesh, ResError *err)
+bool parse_read(std::FILE *in, int fd, Mesh *mesh, ResError *err, bool nonfinite)
 {
     char buf[READ_CHUNK];
-    Reader r{in, fd, 0, buf, buf, buf, buf, false, buf, 0, 0, 1, 1, err};
+    Reader r{in, fd, 0, buf, buf, buf, buf, false, buf, 0, 0, 1, 1, err, nonfinite};
     err->errnum = 0;
     bool ok = parse(r, mesh);
     if (ok || r.read_errno == 0)
@@ -221,10 +222,10 @@ bool parse_read(std::FILE *in, int fd, Mesh *mesh, ResError *err)
 
 bool parse_res(std::FILE *in, Mesh *mesh, ResError *err)
 {
-    return parse_read(in, -1, mesh, err);
+    return parse_read(in, -1, mesh, err, false);
 }
 
-bool parse_res_fd(int fd, Mesh *mesh, ResError *err)
+bool parse_res_fd(int fd, Mesh *mesh, ResError *err, bool nonfinite)
 {
-    return parse_read(nullptr, fd, mesh, err);
+    return parse_read(nullptr, fd, mesh, err, nonfinite);
 }

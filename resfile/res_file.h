@@ -71,13 +71,15 @@ bool parse_res(std::FILE *in, Mesh *mesh, ResError *err);
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err);
 
 // The same from the open descriptor fd, read with read(2); a read that fails gives err->errnum.
-bool parse_res_fd(int fd, Mesh *mesh, ResError *err);
+// With nonfinite, a coordinate may also be NaN or infinite ("nan", "inf", "-1e999"), as a
+// comparison of two series must read a solver's output that went wrong.
+bool parse_res_fd(int fd, Mesh *mesh, ResError *err, bool nonfinite = false);
 
 // Names, opens and parses file n of the series in dir (the working directory when dir is
 // nullptr) into *mesh, and says how it went. Only a regular file is read: a FIFO, device, socket
-// or directory of that name is refused without blocking. Never ends the process and prints
-// nothing.
-LoadResult load_res(const char *dir, int n, Mesh *mesh);
+// or directory of that name is refused without blocking. nonfinite reads NaN and infinite
+// coordinates as they are (see parse_res_fd). Never ends the process and prints nothing.
+LoadResult load_res(const char *dir, int n, Mesh *mesh, bool nonfinite = false);
 
 // Why r did not load, as one line without its line feed: "file:line: what" for a malformed file,
 // "cannot open file: why" for one that could not be read, or the series' range for an index

@@ -46,6 +46,7 @@ struct Reader {
     int line;             // 1-based line of p
     int token_line;       // line of the last token reached
     ResError *err;
+    bool nonfinite;       // a coordinate may be NaN or infinite ("nan", "inf", "1e999")
 };
 
 // The white space of formatted input in the C locale.
@@ -188,14 +189,16 @@ inline void refill(Reader &r)
     if (c.ptr == digits || !whole(r, c.ptr))
         return false;
     if (c.ec == std::errc::result_out_of_range) {
-        // Too small underflows to a signed zero, as formatted input reads it; too large is refused.
+        // Too small underflows to a signed zero, as formatted input reads it; too large is refused,
+        // or taken as an infinity where non-finite values are read.
         const char *mag = digits + (*digits == '-');
-        if (rounds_to_zero(mag, c.ptr)) {
-            *v = *digits == '-' ? -0.0 : 0.0;
+        if (rounds_to_zero(mag, c.ptr) || r.nonfinite) {
+            *v = rounds_to_zero(mag, c.ptr) ? 0.0 : HUGE_VAL;
+            *v = *digits == '-' ? -*v : *v;
             r.p = c.ptr;
             return true;
         }
-    } else if (std::isfinite(*v)) {
+    } else if (std::isfinite(*v) || r.nonfinite) {
         r.p = c.ptr;
         return true;
     }

@@ -190,7 +190,8 @@ std::string take_option(int argc, char **argv, int *i, const std::vector<Option>
 
 } // namespace
 
-CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts)
+CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts,
+                              std::size_t max_dirs)
 {
     CommandLine cl;
     bool options = true;
@@ -202,9 +203,12 @@ CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &
             cl.help = true;
             return cl;
         } else if (!options || !looks_like_option(argv[i])) {
-            if (cl.dir)
-                return refuse("more than one directory given: " + arg);
-            cl.dir = argv[i];
+            if (cl.dirs.size() == max_dirs)
+                return refuse(max_dirs == 1 ? "more than one directory given: " + arg
+                                            : "more than " + std::to_string(max_dirs) +
+                                                  " directories given: " + arg);
+            cl.dirs.push_back(argv[i]);
+            cl.dir = cl.dirs.front();
         } else {
             std::string error = take_option(argc, argv, &i, opts);
             if (!error.empty())

@@ -35,15 +35,17 @@ Option noted(Option opt, bool *given);
 
 // How a command line was read.
 struct CommandLine {
-    bool help = false;         // -h or --help was given: the usage is asked for
-    std::string error;         // what is wrong with the line; empty when it is good
-    const char *dir = nullptr; // the one argument that is not an option, if any
+    bool help = false;             // -h or --help was given: the usage is asked for
+    std::string error;             // what is wrong with the line; empty when it is good
+    const char *dir = nullptr;     // the first argument that is not an option, if any
+    std::vector<const char *> dirs; // every argument that is not an option, in order
 };
 
-// Reads argv by opts. "--" ends the options; "-h" and "--help" ask for the usage; at most one
-// other argument (the directory) is taken. Prints nothing. An error says what was wrong and what
-// would be right: "--every takes a whole number from 1 to 1010, not \"0\"".
-CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts);
+// Reads argv by opts. "--" ends the options; "-h" and "--help" ask for the usage; at most
+// max_dirs other arguments (directories) are taken. Prints nothing. An error says what was wrong
+// and what would be right: "--every takes a whole number from 1 to 1010, not \"0\"".
+CommandLine read_command_line(int argc, char **argv, const std::vector<Option> &opts,
+                              std::size_t max_dirs = 1);
 
 // A whole decimal integer within lo..hi.
 bool parse_int(const char *s, int lo, int hi, int *v);

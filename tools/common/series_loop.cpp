@@ -39,7 +39,7 @@ SeriesLoop::~SeriesLoop() = default;
 void SeriesLoop::load(int n, Loaded *l) const
 {
     l->sig = watcher_ ? watcher_->signature(n) : Signature{};
-    l->r = load_res(dir_, n, &l->mesh);
+    l->r = load_res(dir_, n, &l->mesh, nonfinite_);
 }
 
 // Hands loaded file n on, or says why it did not load. complete: no writer may still hold the
@@ -101,7 +101,7 @@ Status SeriesLoop::first_pass(const FileStep &step)
     int last = last_listed();
     Status s;
     for (int n = range_.first, k = 0; s.ok() && n <= range_.last; n += range_.every, ++k) {
-        if (stop_signal() != 0)
+        if (stop_signal() != 0 || end_requested_)
             break;
         ++done_;
         {
@@ -149,12 +149,12 @@ Status SeriesLoop::follow_files(const FileStep &step)
     sigset_t open_mask = block_stop_signals();
     Status s;
     std::vector<int> complete;
-    while (s.ok() && stop_signal() == 0 && !all_good()) {
+    while (s.ok() && stop_signal() == 0 && !end_requested_ && !all_good()) {
         double idle_left = follow_.idle > 0 ? last_complete + follow_.idle - clock_seconds() : 1e6;
         if (idle_left <= 0)
             break;
         s = watcher_->wait(idle_left, open_mask, &complete);
-        for (std::size_t i = 0; s.ok() && i < complete.size(); ++i) {
+        for (std::size_t i = 0; s.ok() && !end_requested_ && i < complete.size(); ++i) {
             s = take(complete[i], step);
             last_complete = clock_seconds();
         }
@@ -162,7 +162,7 @@ Status SeriesLoop::follow_files(const FileStep &step)
     restore_signals(open_mask);
     // What is still waiting is what it is at the end.
     for (int n : watcher_->pending())
-        if (s.ok())
+        if (s.ok() && !end_requested_)
             s = take(n, step);
     return s;
 }
@@ -172,6 +172,7 @@ Status SeriesLoop::run(const FileStep &step, const std::function<Status()> &firs
     std::fill(state_.begin(), state_.end(), FileState::UNSEEN);
     std::fill(faults_.begin(), faults_.end(), std::string());
     done_ = stopped_by_ = ended_by_ = 0;
+    end_requested_ = false;
     if (follow_.on) {
         // Watching from before the first pass: a file that lands while it runs is followed.
         watcher_ = std::make_unique<FollowWatcher>(dir_, range_, follow_.poll);
@@ -182,7 +183,7 @@ Status SeriesLoop::run(const FileStep &step, const std::function<Status()> &firs
     Status s = first_pass(step);
     if (s.ok() && follow_.on && first_pass_done)
         s = first_pass_done();
-    if (s.ok() && follow_.on && stop_signal() == 0)
+    if (s.ok() && follow_.on && stop_signal() == 0 && !end_requested_)
         s = follow_files(step);
     watcher_.reset();
     // A stop signal is how a follow ends; otherwise it stops the run short.

@@ -93,6 +93,22 @@ class SeriesLoop
     // The indices of the range after the last one present, which a running simulation has not
     // written yet: "361-1010", "1010", or "" when there are none.
     std::string unwritten() const;
+    // Reads non-finite coordinates as they are (NaN, infinities) rather than as malformed: for a
+    // comparison of two series, to which a solver's NaN is a difference, not a broken file.
+    void keep_nonfinite()
+    {
+        nonfinite_ = true;
+    }
+    // Ends the run after the file at hand, from within a step, as a normal end (--stop-at-first).
+    void end_after_this()
+    {
+        end_requested_ = true;
+    }
+    bool ended_early() const
+    {
+        return end_requested_;
+    }
+
     // The signal that stopped the run short, 0 if none.
     int stopped_by() const
     {
@@ -126,5 +142,7 @@ class SeriesLoop
     int done_ = 0;
     int stopped_by_ = 0;
     int ended_by_ = 0;
+    bool nonfinite_ = false;
+    bool end_requested_ = false;
     std::unique_ptr<FollowWatcher> watcher_; // while following
 };

@@ -36,15 +36,19 @@ bool SeriesTool::start(int argc, char **argv, const std::vector<Option> &own,
     std::vector<Option> opts = own;
     for (auto &o : shared_options())
         opts.push_back(o);
-    CommandLine cl = read_command_line(argc, argv, opts);
+    CommandLine cl = read_command_line(argc, argv, opts, info_.folders);
     if (cl.help) {
         std::fputs(usage.c_str(), stdout);
         status_ = 0;
         return false;
     }
     std::string error = cl.error;
+    if (error.empty() && info_.folders > 1 && cl.dirs.size() < info_.folders)
+        error = "give the " + std::to_string(info_.folders) + " series folders, " +
+                std::to_string(cl.dirs.size()) + " given";
+    dir_ = cl.dirs.empty() ? nullptr : cl.dirs.back();
     if (error.empty() && check)
-        error = check(cl.dir);
+        error = check(dir_);
     if (error.empty() && range_.first > range_.last)
         error = "--first (" + std::to_string(range_.first) + ") comes after --last (" +
                 std::to_string(range_.last) + ")";
@@ -54,15 +58,16 @@ bool SeriesTool::start(int argc, char **argv, const std::vector<Option> &own,
         status_ = usage_error(info_.program, error);
         return false;
     }
-    dir_ = cl.dir;
-    DIR *d = opendir(dir_ ? dir_ : ".");
-    if (!d) {
-        report_.note(std::string("cannot read ") + (dir_ ? dir_ : ".") + ": " +
-                     std::strerror(errno));
-        status_ = 1;
-        return false;
+    dirs_ = cl.dirs;
+    for (const char *folder : dirs_.empty() ? std::vector<const char *>{"."} : dirs_) {
+        DIR *d = opendir(folder);
+        if (!d) {
+            report_.note(std::string("cannot read ") + folder + ": " + std::strerror(errno));
+            status_ = 1;
+            return false;
+        }
+        closedir(d);
     }
-    closedir(d);
     loop_ = std::make_unique<SeriesLoop>(dir_, range_, follow_, &report_);
     catch_stop_signals();
     report_.start();
@@ -95,7 +100,7 @@ int SeriesTool::end_with(int status)
                      std::to_string(loop_->done()) + " files");
         return 128 + signal;
     }
-    return failure_.empty() ? status : 1;
+    return failure_.empty() ? status : info_.failure_status;
 }
 
 int SeriesTool::end(const std::string &where)

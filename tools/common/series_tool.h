@@ -18,6 +18,11 @@ struct ToolInfo {
     const char *program;
     const char *verb;
     const char *rate_unit = "files/s";
+    // The series folders a run takes: 1, DIR, which may be left out (the working directory); or
+    // 2, REFERENCE and CANDIDATE, both needed, the loop going through the second.
+    std::size_t folders = 1;
+    // The exit status of a run whose output could not be written (diff(1)'s "trouble" is 2).
+    int failure_status = 1;
 };
 
 class SeriesTool
@@ -57,6 +62,11 @@ class SeriesTool
     {
         return dir_;
     }
+    // Every series folder given, in order (the loop's is the last).
+    const std::vector<const char *> &dirs() const
+    {
+        return dirs_;
+    }
     bool following() const
     {
         return follow_.on;
@@ -95,8 +105,8 @@ class SeriesTool
     int end(const std::string &where);
 
     // Ends the run of a program whose report is its own: "PROGRAM: failure", and "PROGRAM:
-    // stopped by SIGINT after N files" when a signal stopped it. Returns 128 + that signal, 1
-    // after a failure, else status.
+    // stopped by SIGINT after N files" when a signal stopped it. Returns 128 + that signal, the
+    // failure status after a failure, else status.
     int end_with(int status);
 
     // "PROGRAM: no result file of 0..1010 is present in DIR", and what DIR holds instead when its
@@ -111,6 +121,7 @@ class SeriesTool
     Range range_;
     FollowSettings follow_;
     const char *dir_ = nullptr;
+    std::vector<const char *> dirs_;
     std::unique_ptr<SeriesLoop> loop_;
     std::string failure_;
     int status_ = 0;

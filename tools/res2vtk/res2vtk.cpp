@@ -10,8 +10,8 @@
 #include "tools/common/shared_usage.h"
 #include "tools/common/stop_signals.h"
 #include "tools/common/xml_text.h"
-#include "tools/res2vtk/pvd_collection.h"
-#include "tools/res2vtk/vtu_file.h"
+#include "tools/common/pvd_collection.h"
+#include "tools/common/vtu_file.h"
 
 #include <charconv>
 #include <cstring>
@@ -58,39 +58,10 @@ struct Options {
 std::vector<Option> own_options(Options *o)
 {
     return {
-        {"-o", Takes::PATH, "a file name ending in .pvd",
-         [o](const char *v) {
-             std::string pvd = v;
-             std::size_t n = pvd.size();
-             if (n < 4 || pvd.compare(n - 4, 4, ".pvd") != 0)
-                 return false;
-             o->paths.pvd = pvd;
-             o->paths.folder = pvd.substr(0, n - 4);
-             return true;
-         }},
+        collection_option("-o", &o->paths),
         dt_option(&o->dt),
         flag_option("--ascii", &o->ascii),
     };
-}
-
-// What is wrong with -o: the folder's own name goes into the collection, so it must be a real
-// name that XML can carry, and it must not be the series folder itself, whose files it would mix
-// with the results. Sets the folder as the collection names it.
-std::string check_output(Options *o, const char *dir)
-{
-    struct stat series, folder;
-    if (stat(dir ? dir : ".", &series) == 0 && stat(o->paths.folder.c_str(), &folder) == 0 &&
-        series.st_dev == folder.st_dev && series.st_ino == folder.st_ino)
-        return "-o " + o->paths.pvd + " would put its .vtu files into the series folder " +
-               (dir ? dir : ".") + " itself; give a collection whose name leaves another folder";
-    std::string name = std::filesystem::path(o->paths.folder).filename().string();
-    if (name.empty() || name == "." || name == "..")
-        return "-o " + o->paths.pvd + ": the folder beside it would be \"" + name +
-               "\"; give the collection a name before .pvd";
-    if (const char *bad = xml_unfit(name))
-        return std::string("-o: the collection cannot name its folder: ") + bad;
-    o->paths.rel = name + "/";
-    return "";
 }
 
 // Where the run's output went, for the summary.
@@ -111,7 +82,7 @@ int res2vtk(int argc, char **argv)
     Options opt;
     SeriesTool tool({"res2vtk", "converted"});
     if (!tool.start(argc, argv, own_options(&opt), usage(),
-                    [&opt](const char *dir) { return check_output(&opt, dir); }))
+                    [&opt](const char *dir) { return check_collection("-o", &opt.paths, dir); }))
         return tool.exit_status();
     Collection out(opt.paths);
     std::string warning;

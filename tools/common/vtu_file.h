@@ -6,6 +6,14 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+// A field of each node beside the mesh's own, as point data: components values a node.
+struct NodeField {
+    const char *name;
+    int components;
+    const double *values; // components x np
+};
 
 class VtuWriter
 {
@@ -15,10 +23,11 @@ class VtuWriter
     VtuWriter(const VtuWriter &) = delete;
     VtuWriter &operator=(const VtuWriter &) = delete;
 
-    // The whole .vtu of mesh m measured as h, at `time` (as text), into *out: the arrays as text
-    // when ascii, else raw binary in the appended data.
+    // The whole .vtu of mesh m measured as h, at `time` (as text), with the node fields more
+    // after its own, into *out: the arrays as text when ascii, else raw binary in the appended
+    // data.
     void text(const Mesh &m, const Health &h, const std::string &time, bool ascii,
-              std::string *out);
+              std::string *out, const std::vector<NodeField> &more = {});
 
     struct Arrays; // the arrays of one file
 

@@ -1,4 +1,4 @@
-#include "tools/res2vtk/pvd_collection.h"
+#include "tools/common/pvd_collection.h"
 
 #include "resfile/res_file.h"
 #include "tools/common/xml_text.h"
@@ -52,6 +52,37 @@ Status read_file(const std::string &path, std::string *text)
 }
 
 } // namespace
+
+Option collection_option(const char *name, CollectionPaths *paths)
+{
+    return {name, Takes::PATH, "a file name ending in .pvd", [paths](const char *v) {
+                std::string pvd = v;
+                std::size_t n = pvd.size();
+                if (n < 4 || pvd.compare(n - 4, 4, ".pvd") != 0)
+                    return false;
+                paths->pvd = pvd;
+                paths->folder = pvd.substr(0, n - 4);
+                return true;
+            }};
+}
+
+std::string check_collection(const char *name, CollectionPaths *paths, const char *dir)
+{
+    const std::string option = std::string(name) + " " + paths->pvd;
+    struct stat series, folder;
+    if (stat(dir ? dir : ".", &series) == 0 && stat(paths->folder.c_str(), &folder) == 0 &&
+        series.st_dev == folder.st_dev && series.st_ino == folder.st_ino)
+        return option + " would put its .vtu files into the series folder " + (dir ? dir : ".") +
+               " itself; give a collection whose name leaves another folder";
+    const std::string base = split_path(paths->folder).name;
+    if (base.empty() || base == "." || base == "..")
+        return option + ": the folder beside it would be \"" + base +
+               "\"; give the collection a name before .pvd";
+    if (const char *bad = xml_unfit(base))
+        return std::string(name) + ": the collection cannot name its folder: " + bad;
+    paths->rel = base + "/";
+    return "";
+}
 
 Collection::Collection(CollectionPaths paths) : paths_(std::move(paths)) {}
 

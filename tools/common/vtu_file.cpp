@@ -1,4 +1,4 @@
-#include "tools/res2vtk/vtu_file.h"
+#include "tools/common/vtu_file.h"
 
 #include <charconv>
 #include <cstdint>
@@ -95,7 +95,7 @@ VtuWriter::VtuWriter() : arrays_(std::make_unique<Arrays>()) {}
 VtuWriter::~VtuWriter() = default;
 
 void VtuWriter::text(const Mesh &m, const Health &h, const std::string &time, bool ascii,
-                     std::string *out)
+                     std::string *out, const std::vector<NodeField> &more)
 {
     Arrays &a = *arrays_;
     std::string &data = data_;
@@ -118,6 +118,9 @@ void VtuWriter::text(const Mesh &m, const Health &h, const std::string &time, bo
     xml += "      <PointData Scalars=\"node\">\n";
     put_array(&xml, &data, ascii, "Int32", "node", 1, a.node, m.np, in);
     put_array(&xml, &data, ascii, "Float64", "displacement", 3, a.displacement, 3 * m.np, in);
+    for (const auto &f : more)
+        put_array(&xml, &data, ascii, "Float64", f.name, f.components, f.values,
+                  f.components * m.np, in);
     xml += "      </PointData>\n      <CellData Scalars=\"element\">\n";
     put_array(&xml, &data, ascii, "Int32", "element", 1, a.element, m.nele, in);
     put_array(&xml, &data, ascii, "Float64", "area", 1, h.area, m.nele, in);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "tools/common/whole_file.h"
+#include "util/command_line.h"
 #include "util/status.h"
 
 #include <map>
@@ -26,6 +27,15 @@ struct CollectionPaths {
     std::string folder = "series";  // its .vtu files: the collection's name without ".pvd"
     std::string rel = "series/";    // the folder as the collection names it
 };
+
+// name (FILE.pvd) into *paths: the collection and the folder beside it.
+Option collection_option(const char *name, CollectionPaths *paths);
+
+// What is wrong with the collection that option `name` gave (*paths), given the series folder dir
+// (nullptr: the working directory); "" when nothing is. The folder's own name goes into the
+// collection, so it must be a real name that XML can carry, and it must not be the series folder
+// itself, whose files it would mix with the results. Sets the folder as the collection names it.
+std::string check_collection(const char *name, CollectionPaths *paths, const char *dir);
 
 class Collection
 {
