@@ -17,8 +17,9 @@ void write_max_size_file(const std::string &dir);
 bool write_both_series(const std::string &top);
 
 // Runs a program in cwd to its end, DISPLAY unset, after a sync so that what earlier runs wrote
-// is on disk; its wall time in seconds, or -1 after saying on standard error that it failed.
-double run_seconds(const std::vector<std::string> &args, const std::string &cwd);
+// is on disk; its wall time in seconds, or -1 after saying on standard error that it did not end
+// with status want.
+double run_seconds(const std::vector<std::string> &args, const std::string &cwd, int want = 0);
 
 // Heap allocations (malloc, calloc, realloc, operator new) since the process started.
 std::size_t heap_allocations();

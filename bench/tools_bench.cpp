@@ -1,8 +1,9 @@
 // The programs beside the viewer on whole series, each the real program timed from start to end
 // (median of three interleaved runs): resrender on the 1011-file sample series to PNG, to GIF and
 // to both, and on max-size meshes; res2vtk on 1011 max-size files in both encodings; rescheck,
-// and what finding each file's reference costs it; the health check in-process against reading
-// alone.
+// and what finding each file's reference costs it; resdiff on 1011 pairs of max-size files,
+// identical and differing, against rescheck reading both series and against numdiff on the same
+// pairs; the health check in-process against reading alone.
 #include "bench/bench_support.h"
 #include "resfile/series_health.h"
 #include "tests/support/child.h"
@@ -31,11 +32,18 @@ int main()
     for (int n = 505; n <= FILE_INDEX_MAX; ++n)
         std::filesystem::copy_file(sample + "/" + res_file_name(n), change + "/" + res_file_name(n),
                                    std::filesystem::copy_options::overwrite_existing);
+    // The max-size series again, byte for byte, and folding from its first file: every pair
+    // differs.
+    const std::string same = dir.path + "/same", fold = dir.path + "/fold";
+    std::filesystem::copy(max, same);
+    if (run_program({SAMPLE_SERIES_EXE, "--max-size", "--fold", "0", fold}, dir.path).status != 0)
+        return 1;
     const double files = FILE_INDEX_MAX + 1;
     const struct {
         const char *what;
         std::vector<std::string> args;
         double per; // figures per run: frames for ms a frame, 0 for seconds a run
+        int status = 0;
     } runs[] = {
         {"resrender, sample series to PNG (goal: 6 ms)",
          {RESRENDER_EXE, "--png", "png", sample},
@@ -60,26 +68,57 @@ int main()
         {"rescheck --every 10, the mesh new at 505: a pass over 0..509",
          {RESCHECK_EXE, "--every", "10", change},
          0},
+        {"rescheck, the folding max-size series", {RESCHECK_EXE, fold}, 0, 3},
+        {"resdiff, 1011 pairs of identical max-size files", {RESDIFF_EXE, max, same}, 0},
+        {"resdiff, 1011 pairs of differing max-size files", {RESDIFF_EXE, max, fold}, 0, 1},
     };
     // The three rounds interleaved, so that a slow spell of a shared machine falls on all alike.
     constexpr int NRUNS = sizeof runs / sizeof runs[0];
     std::vector<double> times[NRUNS];
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < NRUNS; ++i) {
-            double s = run_seconds(runs[i].args, dir.path);
+            double s = run_seconds(runs[i].args, dir.path, runs[i].status);
             if (s < 0)
                 return 1;
             times[i].push_back(s);
         }
     }
+    double median[NRUNS];
     for (int i = 0; i < NRUNS; ++i) {
         std::sort(times[i].begin(), times[i].end());
-        double s = times[i][1];
+        double s = median[i] = times[i][1];
         if (runs[i].per > 0)
             print_figure(runs[i].what, s / runs[i].per * 1e3, "ms/f");
         else
             print_figure(runs[i].what, s, "s");
     }
+    // resdiff against rescheck reading both series, and against numdiff on twenty of the pairs.
+    const auto of = [&](const char *what) {
+        for (int i = 0; i < NRUNS; ++i)
+            if (std::string(runs[i].what) == what)
+                return median[i];
+        return -1.0;
+    };
+    const double differing = of("resdiff, 1011 pairs of differing max-size files");
+    print_figure("resdiff, differing, over rescheck of both (goal: 1.5 at most)",
+                 differing / (of("rescheck, 1011 max-size files") +
+                              of("rescheck, the folding max-size series")),
+                 "x");
+    std::vector<double> numdiff;
+    for (int n = 1; n <= 20; ++n) {
+        double s = run_seconds({"numdiff", "-q", "-a", "1e-10", max + "/" + res_file_name(n),
+                                fold + "/" + res_file_name(n)},
+                               dir.path, 1);
+        if (s < 0)
+            return 1;
+        numdiff.push_back(s);
+    }
+    std::sort(numdiff.begin(), numdiff.end());
+    const double resdiff_pair = differing / files;
+    print_figure("numdiff, one differing pair", numdiff[10] * 1e3, "ms");
+    print_figure("resdiff, one differing pair, in a whole series", resdiff_pair * 1e3, "ms");
+    print_figure("numdiff over resdiff a pair (goal: 25 at least)", numdiff[10] / resdiff_pair,
+                 "x");
 
     // Reading the 1011 max-size files, and reading them with the health check, in this process:
     // rounds interleaved, the median of each.

@@ -37,7 +37,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 triangle outlines and node points, turned with the mouse and arrow keys and stepped through with
 N and B. rescheck checks a series before it is viewed; resrender renders it to PNG pictures and
 animated GIFs with no display; res2vtk converts it into a ParaView time series; res2html makes
-it one web page that any browser opens; resview-sample-series writes a sample series.")
+it one web page that any browser opens; resdiff compares two series; resview-sample-series
+writes a sample series.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -193,8 +193,8 @@ bool parse(Reader &r, Mesh *mesh)
 
 bool parse_res_text(const char *text, std::size_t len, Mesh *mesh, ResError *err)
 {
-    Reader r{nullptr, -1, 0, nullptr, text, text + len, text + len, true, text, 0, 0, 1, 1, err,
-             false};
+    Reader r{nullptr, -1, 0, nullptr, text, text + len, text + len, true,
+             text,    0,  0, 1,       1,    err,        false};
     err->errnum = 0;
     return parse(r, mesh);
 }

@@ -46,7 +46,7 @@ struct Reader {
     int line;             // 1-based line of p
     int token_line;       // line of the last token reached
     ResError *err;
-    bool nonfinite;       // a coordinate may be NaN or infinite ("nan", "inf", "1e999")
+    bool nonfinite; // a coordinate may be NaN or infinite ("nan", "inf", "1e999")
 };
 
 // The white space of formatted input in the C locale.

@@ -19,7 +19,8 @@ done
 grep -qE 'libgl1|libopengl0' <<<"$depends" || { echo "Depends lacks the OpenGL library"; exit 1; }
 
 dpkg-deb -x "$deb" "$work/root"
-for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/res2html bin/resview-sample-series \
+for f in bin/resview bin/rescheck bin/resrender bin/res2vtk bin/res2html bin/resdiff \
+    bin/resview-sample-series share/man/man1/resdiff.1.gz \
     share/man/man1/resview.1.gz share/man/man1/rescheck.1.gz share/man/man1/resrender.1.gz \
     share/man/man1/res2vtk.1.gz share/man/man1/res2html.1.gz share/man/man1/resview-sample-series.1.gz \
     share/doc/resview/copyright; do
@@ -36,6 +37,8 @@ done
 vtu=$(grep -o 'series/res0020-[0-9a-f]*\.vtu' "$work/vtk/series.pvd")
 test -s "$work/vtk/$vtu" || { echo "the installed res2vtk wrote no VTK file"; exit 1; }
 "$work/root/usr/bin/res2html" -o "$work/series.html" "$work/series"
+"$work/root/usr/bin/resdiff" "$work/series" "$work/series" | grep -qx same ||
+    { echo "the installed resdiff does not find a series the same as itself"; exit 1; }
 grep -q '</html>' "$work/series.html" || { echo "the installed res2html wrote no page"; exit 1; }
 
 RESVIEW_EXE="$work/root/usr/bin/resview" RESRENDER_EXE="$work/root/usr/bin/resrender" "$e2e" \

@@ -35,9 +35,9 @@ Option noted(Option opt, bool *given);
 
 // How a command line was read.
 struct CommandLine {
-    bool help = false;             // -h or --help was given: the usage is asked for
-    std::string error;             // what is wrong with the line; empty when it is good
-    const char *dir = nullptr;     // the first argument that is not an option, if any
+    bool help = false;              // -h or --help was given: the usage is asked for
+    std::string error;              // what is wrong with the line; empty when it is good
+    const char *dir = nullptr;      // the first argument that is not an option, if any
     std::vector<const char *> dirs; // every argument that is not an option, in order
 };
 

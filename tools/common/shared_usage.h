@@ -68,7 +68,8 @@ The same rules hold for
 .BR rescheck ,
 .BR resrender ,
 .BR res2vtk ,
-.B res2html
+.BR res2html ,
+.B resdiff
 and
 .BR resview\-sample\-series .
 An option that takes a value is written

@@ -26,8 +26,8 @@ class VtuWriter
     // The whole .vtu of mesh m measured as h, at `time` (as text), with the node fields more
     // after its own, into *out: the arrays as text when ascii, else raw binary in the appended
     // data.
-    void text(const Mesh &m, const Health &h, const std::string &time, bool ascii,
-              std::string *out, const std::vector<NodeField> &more = {});
+    void text(const Mesh &m, const Health &h, const std::string &time, bool ascii, std::string *out,
+              const std::vector<NodeField> &more = {});
 
     struct Arrays; // the arrays of one file
 

@@ -296,11 +296,10 @@ Status make_durable(const std::string &dir, const std::vector<std::string> &name
     Status s = syncfs(dir_fd) == 0 ? Status() : system_error("make durable", dir, "syncfs");
     for (const auto &name : names) {
         const int fd = s.ok() ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-        const std::string path = dir + "/" + name;
         if (s.ok() && fd < 0)
-            s = system_error("make durable", path, "open");
+            s = system_error("make durable", dir + "/" += name, "open");
         if (s.ok() && fsync(fd) != 0)
-            s = system_error("make durable", path, "fsync");
+            s = system_error("make durable", dir + "/" += name, "fsync");
         if (fd >= 0)
             ::close(fd);
     }

@@ -5,13 +5,13 @@
 // collection names yet, then the collection in one rename, then the files it no longer names
 // removed; a run that fails or is stopped leaves the earlier output as it was.
 #include "resfile/series_health.h"
+#include "tools/common/pvd_collection.h"
 #include "tools/common/series_time.h"
 #include "tools/common/series_tool.h"
 #include "tools/common/shared_usage.h"
 #include "tools/common/stop_signals.h"
-#include "tools/common/xml_text.h"
-#include "tools/common/pvd_collection.h"
 #include "tools/common/vtu_file.h"
+#include "tools/common/xml_text.h"
 
 #include <charconv>
 #include <cstring>

@@ -27,12 +27,12 @@ struct NodeDelta {
 // What one pair shows.
 struct PairResult {
     int n = -1;
-    bool same_bytes = false; // recognised without parsing
-    int np = 0, nele = 0;    // the candidate's
-    std::string structure;   // what differs in counts or corners, "" when nothing
-    int nflipped = 0;        // elements whose corners are in reversed order
-    int first_flipped = -1;  // slot
-    int nonfinite = 0;       // values not finite on either side that differ
+    bool same_bytes = false;  // recognised without parsing
+    int np = 0, nele = 0;     // the candidate's
+    std::string structure;    // what differs in counts or corners, "" when nothing
+    int nflipped = 0;         // elements whose corners are in reversed order
+    int first_flipped = -1;   // slot
+    int nonfinite = 0;        // values not finite on either side that differ
     int first_nonfinite = -1; // node slot
     int ndiffer = 0;          // nodes whose x or y differ by the rule
     double atol = 0;          // the absolute atol in force for this pair, mesh units

@@ -27,25 +27,25 @@ namespace
 
 std::string usage()
 {
-    return std::string("usage: resdiff [OPTIONS] REFERENCE CANDIDATE\n"
-                       "Compares two result series file by file of the same index: the structure "
-                       "exactly, the\n"
-                       "coordinates by |a - b| > max(atol, rtol * max(|a|, |b|)).\n"
-                       "  --atol X       absolute tolerance, mesh units; or Xdiag, a share of each "
-                       "reference\n"
-                       "                 file's box diagonal (default 1e-10diag)\n"
-                       "  --rtol X       relative tolerance (default 0)\n"
-                       "  --nan-equal    NaN (or the same infinity) on both sides at the same place "
-                       "is equal\n"
-                       "  --verbose      a line for each file that differs\n"
-                       "  --json FILE    the facts of every file as one JSON document\n"
-                       "  --junit FILE   one test case a file, as JUnit XML\n"
-                       "  --vtk OUT.pvd  the candidate as res2vtk writes it, with the difference as "
-                       "point data\n") +
-           RANGE_USAGE +
-           "  --follow       compare the candidate's files as they are written\n" +
-           POLL_IDLE_USAGE +
-           "  --stop-at-first  end at the first file that differs\n" + END_OF_OPTIONS_USAGE +
+    return std::string(
+               "usage: resdiff [OPTIONS] REFERENCE CANDIDATE\n"
+               "Compares two result series file by file of the same index: the structure "
+               "exactly, the\n"
+               "coordinates by |a - b| > max(atol, rtol * max(|a|, |b|)).\n"
+               "  --atol X       absolute tolerance, mesh units; or Xdiag, a share of each "
+               "reference\n"
+               "                 file's box diagonal (default 1e-10diag)\n"
+               "  --rtol X       relative tolerance (default 0)\n"
+               "  --nan-equal    NaN (or the same infinity) on both sides at the same place "
+               "is equal\n"
+               "  --verbose      a line for each file that differs\n"
+               "  --json FILE    the facts of every file as one JSON document\n"
+               "  --junit FILE   one test case a file, as JUnit XML\n"
+               "  --vtk OUT.pvd  the candidate as res2vtk writes it, with the difference as "
+               "point data\n") +
+           RANGE_USAGE + "  --follow       compare the candidate's files as they are written\n" +
+           POLL_IDLE_USAGE + "  --stop-at-first  end at the first file that differs\n" +
+           END_OF_OPTIONS_USAGE +
            "Exit status: 0 the same within the tolerances, 1 different (values, structure, missing "
            "files\n"
            "or values not finite), 2 trouble (usage, a broken or unreadable file, an output not "
@@ -66,7 +66,8 @@ struct Options {
 std::vector<Option> own_options(Options *o)
 {
     return {
-        {"--atol", Takes::NUMBER, "a number of mesh units, or a share of the box diagonal (1e-9diag)",
+        {"--atol", Takes::NUMBER,
+         "a number of mesh units, or a share of the box diagonal (1e-9diag)",
          [o](const char *v) {
              std::string text = v;
              const bool diag = text.size() > 4 && text.compare(text.size() - 4, 4, "diag") == 0;
@@ -142,9 +143,9 @@ std::string finding(const PairResult &r)
 struct Findings {
     std::map<int, PairResult> pairs; // the last comparison of each index
     std::vector<int> reference_lacks;
-    std::vector<int> candidate_lacks;   // gaps of the candidate
+    std::vector<int> candidate_lacks;     // gaps of the candidate
     std::vector<int> candidate_unwritten; // after its last file
-    std::vector<std::string> trouble; // broken or unreadable files, of either side
+    std::vector<std::string> trouble;     // broken or unreadable files, of either side
 
     bool differ() const
     {
@@ -221,7 +222,8 @@ void print_report(const Options &o, const Findings &f, const std::vector<std::st
         atol += " of each reference file's box diagonal" +
                 (atol_lo < 0 ? std::string()
                              : " (" + number(atol_lo) +
-                                   (atol_hi > atol_lo ? ".." + number(atol_hi) : std::string()) +
+                                   (number(atol_hi) != number(atol_lo) ? ".." + number(atol_hi)
+                                                                       : std::string()) +
                                    " mesh units)");
     std::printf("rule: |a - b| > max(atol, rtol * max(|a|, |b|)) with atol %s, rtol %s%s\n",
                 atol.c_str(), number(o.tol.rtol).c_str(),
@@ -244,12 +246,12 @@ void print_report(const Options &o, const Findings &f, const std::vector<std::st
         std::printf("first difference: %s, %s\n", res_file_name(first->n), finding(*first).c_str());
     if (largest) {
         const NodeDelta &l = largest->largest;
-        std::printf("largest difference: %s, node %d: |d| %s%s\n", res_file_name(largest->n),
-                    l.node + 1, number(l.delta).c_str(),
-                    l.shortest_edge > 0
-                        ? (", " + number(l.delta / l.shortest_edge) + " of its shortest edge")
-                              .c_str()
-                        : "");
+        std::printf(
+            "largest difference: %s, node %d: |d| %s%s\n", res_file_name(largest->n), l.node + 1,
+            number(l.delta).c_str(),
+            l.shortest_edge > 0
+                ? (", " + number(l.delta / l.shortest_edge) + " of its shortest edge").c_str()
+                : "");
     }
     if (!compared.empty())
         std::printf("nodes that differ: %ld of %ld in %d file%s (%d with any)%s\n", ndiffer, nodes,
@@ -332,19 +334,18 @@ std::string json_document(const Options &o, const Findings &f)
              ", \"nodes\": " + std::to_string(r.np) + ", \"elements\": " + std::to_string(r.nele) +
              ", \"nodes_differ\": " + std::to_string(r.ndiffer) +
              ", \"not_finite\": " + std::to_string(r.nonfinite) +
-             ", \"flipped\": " + std::to_string(r.nflipped) + ", \"structure\": " +
-             (r.structure.empty() ? "null" : json_string(r.structure)) +
+             ", \"flipped\": " + std::to_string(r.nflipped) +
+             ", \"structure\": " + (r.structure.empty() ? "null" : json_string(r.structure)) +
              ", \"atol\": " + json_number(r.atol) + ", \"largest\": ";
         const NodeDelta &l = r.largest;
-        j += l.node < 0 ? "null"
-                        : "{\"node\": " + std::to_string(l.node + 1) + ", \"reference\": [" +
-                              json_number(l.ref_x) + ", " + json_number(l.ref_y) +
-                              "], \"candidate\": [" + json_number(l.cand_x) + ", " +
-                              json_number(l.cand_y) + "], \"delta\": " + json_number(l.delta) +
-                              ", \"of_shortest_edge\": " +
-                              (l.shortest_edge > 0 ? json_number(l.delta / l.shortest_edge)
-                                                   : "null") +
-                              "}";
+        j += l.node < 0
+                 ? "null"
+                 : "{\"node\": " + std::to_string(l.node + 1) + ", \"reference\": [" +
+                       json_number(l.ref_x) + ", " + json_number(l.ref_y) + "], \"candidate\": [" +
+                       json_number(l.cand_x) + ", " + json_number(l.cand_y) +
+                       "], \"delta\": " + json_number(l.delta) + ", \"of_shortest_edge\": " +
+                       (l.shortest_edge > 0 ? json_number(l.delta / l.shortest_edge) : "null") +
+                       "}";
         j += "}";
         firstf = false;
     }
@@ -388,8 +389,8 @@ class Comparer
 {
   public:
     Comparer(const Options &o, SeriesTool *tool, Collection *vtk)
-        : o_(o), tool_(*tool), reference_(tool->dirs()[0]), candidate_(tool->dirs()[1]),
-          vtk_(vtk), health_(candidate_)
+        : o_(o), tool_(*tool), reference_(tool->dirs()[0]), candidate_(tool->dirs()[1]), vtk_(vtk),
+          health_(candidate_)
     {
     }
 
@@ -399,11 +400,18 @@ class Comparer
         PairResult p;
         if (same_bytes(std::string(reference_) + "/" + res_file_name(n),
                        std::string(candidate_) + "/" + res_file_name(n))) {
+            *ref_ = cand;
             p.n = n;
             p.same_bytes = true;
             p.np = cand.np;
             p.nele = cand.nele;
-            *ref_ = cand;
+            // NaN and infinities differ even from themselves, unless asked otherwise.
+            for (int i = 0; !o_.tol.nan_equal && i < cand.np; ++i) {
+                const int values = !std::isfinite(cand.x[i]) + !std::isfinite(cand.y[i]);
+                if (values > 0 && p.nonfinite == 0)
+                    p.first_nonfinite = i;
+                p.nonfinite += values;
+            }
         } else {
             LoadResult r = load_res(reference_, n, ref_.get(), true);
             if (r.status == LoadStatus::MISSING) {
@@ -442,8 +450,8 @@ class Comparer
             for (int i = 0; i < cand.np; ++i) {
                 diff_[3 * (std::size_t)i] = cand.x[i] - ref_->x[i];
                 diff_[3 * (std::size_t)i + 1] = cand.y[i] - ref_->y[i];
-                length_[(std::size_t)i] = std::hypot(diff_[3 * (std::size_t)i],
-                                                     diff_[3 * (std::size_t)i + 1]);
+                length_[(std::size_t)i] =
+                    std::hypot(diff_[3 * (std::size_t)i], diff_[3 * (std::size_t)i + 1]);
             }
             more = {{"difference", 3, diff_.data()}, {"difference_length", 1, length_.data()}};
         }
