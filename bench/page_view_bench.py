@@ -1,10 +1,12 @@
-"""The page of a series in headless Chromium (software WebGL): how soon the first file is drawn
-after navigation, how soon the last one can be, and how long each N step and each drag frame
-takes, each measured by this benchmark from outside the page's own code: listeners it adds around
-the page's handlers, a pixel read back to wait until the frame is drawn, and an observer of the
-status line, which names a file once it is drawn. Prints table rows; one run.
+"""The page of a series in each browser engine (see tests/support/browsers.py): how soon the first
+file is drawn after navigation, how soon the last one can be, and how long each N step and each
+drag frame takes, each measured from outside the page's own code: an observer of the status line
+(which names a file once it is drawn) put into a copy of the page before its script, listeners
+added around the page's handlers, and a pixel read back to wait until a frame is drawn. Also,
+with WebGL, the share of random segments whose pixels depend on the way they are drawn. Prints
+one table, an engine a column, each line marked "E|"; one run.
 
-usage: python3 page_view_bench.py RES2HTML SAMPLE_SERIES
+usage: python3 page_view_bench.py RES2HTML SAMPLE_SERIES [ENGINE...]
 """
 import os
 import statistics
@@ -13,37 +15,19 @@ import sys
 import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.action_chains import ActionChains
-from selenium.webdriver.common.by import By
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+import browsers  # noqa: E402
 
-
-def browser():
-    o = webdriver.ChromeOptions()
-    o.binary_location = "/usr/bin/chromium"
-    for a in ["--headless=new", "--no-sandbox", "--force-device-scale-factor=1",
-              "--enable-unsafe-swiftshader", "--disable-background-networking",
-              "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-quic",
-              "--host-resolver-rules=MAP * ~NOTFOUND",
-              "--user-data-dir=" + tempfile.mkdtemp(prefix="page_view_bench.")]:
-        o.add_argument(a)
-    return webdriver.Chrome(options=o, service=Service("/usr/bin/chromedriver"))
-
-
-def row(what, value, unit):
-    print("| %-52s | %10.3f %-4s |" % (what, value, unit))
-
-
-# Installed in every document before the page's script: the time the status line first names a
-# file, since navigation.
-SHOWN = """
+# Put before the page's script: the time the status line first names a file, since navigation.
+SHOWN = """<script>
 window.benchShown = null;
 new MutationObserver(() => {
   const status = document.getElementById("status");
   if (window.benchShown === null && status && status.textContent.startsWith("file_no:"))
     window.benchShown = performance.now();
 }).observe(document, {subtree: true, childList: true, characterData: true});
+</script>
 """
 
 # Added to a loaded page: each key and each drag move timed from before the page's handler to
@@ -62,9 +46,7 @@ for (const kind of ["keydown", "pointermove"]) {
 }
 """
 
-
-# Random segments drawn with WebGL both ways, as segment_bench draws them with Mesa: the share
-# whose pixels differ by the way.
+# Random segments drawn with WebGL both ways: the share whose pixels differ by the way.
 SEGMENTS = """<!DOCTYPE html><canvas id="c" width="300" height="300"></canvas><script>
 "use strict";
 const gl = document.getElementById("c").getContext("webgl", {antialias: false});
@@ -102,69 +84,92 @@ window.benchSegments = 100 * differ / n;
 </script>"""
 
 
-def shown_after(d, url):
-    """Opens url; milliseconds from navigation until the status line names a file."""
-    d.get("about:blank")
-    d.get(url)
-    deadline = time.time() + 60
-    while d.execute_script("return window.benchShown") is None and time.time() < deadline:
+def timed_copy(page, top):
+    """A copy of the page with the status observer before its first script."""
+    with open(page, encoding="utf-8") as f:
+        html = f.read()
+    at = html.index("<script")
+    copy = os.path.join(top, "timed-" + os.path.basename(page))
+    with open(copy, "w", encoding="utf-8") as f:
+        f.write(html[:at] + SHOWN + html[at:])
+    return copy
+
+
+def shown_after(b, path, fragment=""):
+    """Opens the page; milliseconds from navigation until its status line names a file."""
+    b.open(path, fragment)
+    deadline = time.time() + 120
+    while b.run("return window.benchShown") is None and time.time() < deadline:
         time.sleep(0.01)
-    return d.execute_script("return window.benchShown")
+    return b.run("return window.benchShown")
 
 
-def measure(d, path, last):
-    d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": SHOWN})
-    first = statistics.median(shown_after(d, "file://" + path) for _ in range(3))
+def measure(b, path, last, goal):
+    """The figures of one page in one browser, by name."""
+    first = statistics.median(shown_after(b, path) for _ in range(3))
     # The last file is drawn once every chunk is decoded.
-    decoded = shown_after(d, "file://%s#file=%d" % (path, last))
-    d.get("file://" + path)
-    shown_after(d, "file://" + path)
-    d.execute_script(AROUND)
-    canvas = d.find_element(By.ID, "view")
-    ActionChains(d).click(canvas).perform()
-    for _ in range(30):
-        ActionChains(d).send_keys("n").perform()
-    drag = ActionChains(d).move_to_element(canvas).click_and_hold()
-    for k in range(30):
-        drag.move_by_offset(2, 1 if k % 2 else -1)
-    drag.release().perform()
-    t = d.execute_script("return window.benchTimes")
-    return first, decoded, t["keydown"], t["pointermove"]
+    decoded = shown_after(b, path, "#file=%d" % last)
+    shown_after(b, path)
+    b.run(AROUND)
+    b.click("view")
+    b.keys(*["n"] * 30)
+    b.drag("view", [(2, 1 if k % 2 else -1) for k in range(30)])
+    t = b.run("return window.benchTimes")
+    steps, drags = t["keydown"], t["pointermove"]
+    return {
+        "first frame (s; goal: %s)" % goal: first / 1e3,
+        "every file decoded (s)": decoded / 1e3,
+        "N step, median (ms)": statistics.median(steps),
+        "N step, slowest (ms; goal: 30)": max(steps),
+        "drag frame, median (ms)": statistics.median(drags),
+        "drag frame, slowest (ms; goal: 30)": max(drags),
+    }
 
 
 def main():
     res2html, sample = sys.argv[1:3]
+    engines = sys.argv[3:] or [e for e in browsers.ENGINES if not browsers.missing(e)]
+    rows, versions = {}, {}
     with tempfile.TemporaryDirectory() as top:
-        d = browser()
-        try:
-            segments = os.path.join(top, "segments.html")
-            with open(segments, "w") as f:
-                f.write(SEGMENTS)
-            d.get("file://" + segments)
-            row("page: segments with other pixels drawn the other way",
-                d.execute_script("return window.benchSegments"), "%")
-            for what, args in (("sample", []), ("max-size", ["--max-size"])):
-                series = os.path.join(top, what)
-                subprocess.run([sample, *args, series], check=True, timeout=300)
-                page = os.path.join(top, what + ".html")
-                subprocess.run([res2html, "-o", page, series], check=True, timeout=300,
-                               capture_output=True)
-                first, decoded, steps, drags = measure(d, page, 1010)
-                goal = "0.5" if what == "sample" else "1.5"
-                row("page, %s: size" % what, os.path.getsize(page) / 1e6, "MB")
-                row("page, %s: first frame (goal: %s s)" % (what, goal), first / 1e3, "s")
-                row("page, %s: every file decoded" % what, decoded / 1e3, "s")
-                row("page, %s: N step, median" % what, statistics.median(steps), "ms")
-                row("page, %s: N step, slowest (goal: 30 ms)" % what, max(steps), "ms")
-                row("page, %s: N steps over 30 ms, of 30" % what,
-                    sum(1 for s in steps if s > 30), "")
-                row("page, %s: drag frame, median" % what, statistics.median(drags), "ms")
-                row("page, %s: drag frame, slowest (goal: 30 ms)" % what, max(drags), "ms")
-                row("page, %s: drag frames over 30 ms, of 30" % what,
-                    sum(1 for s in drags if s > 30), "")
-                print("page, %s: steps %s; drag frames %s" % (what, steps, drags))
-        finally:
-            d.quit()
+        pages = []
+        for what, args in (("sample", []), ("max-size", ["--max-size"])):
+            series = os.path.join(top, what)
+            subprocess.run([sample, *args, series], check=True, timeout=300,
+                           capture_output=True)
+            page = os.path.join(top, what + ".html")
+            subprocess.run([res2html, "-o", page, series], check=True, timeout=300,
+                           capture_output=True)
+            rows.setdefault("page, %s: size (MB)" % what, {})["all"] = \
+                os.path.getsize(page) / 1e6
+            pages.append((what, timed_copy(page, top)))
+        segments = os.path.join(top, "segments.html")
+        with open(segments, "w") as f:
+            f.write(SEGMENTS)
+        for engine in engines:
+            print("page_view_bench: %s" % engine, file=sys.stderr, flush=True)
+            b = browsers.start(engine)
+            try:
+                versions[engine] = b.run("return navigator.userAgent")
+                if b.webgl:
+                    b.open(segments)
+                    rows.setdefault("segments whose pixels depend on the way (%)",
+                                    {})[engine] = b.run("return window.benchSegments")
+                for what, page in pages:
+                    goal = "0.5" if what == "sample" else "1.5"
+                    for name, value in measure(b, page, 1010, goal).items():
+                        rows.setdefault("page, %s: %s" % (what, name), {})[engine] = value
+            finally:
+                b.quit()
+    print("E|| %-52s | %s |" % ("figure", " | ".join("%-12s" % e for e in engines)))
+    print("E||%s|%s" % ("-" * 54, "|".join("-" * 14 for _ in engines) + "|"))
+    for name, values in rows.items():
+        cells = []
+        for e in engines:
+            v = values.get(e, values.get("all"))
+            cells.append("%12s" % ("" if v is None else "%.3f" % v))
+        print("E|| %-52s | %s |" % (name, " | ".join(cells)))
+    for engine, agent in versions.items():
+        print("E|%s: %s" % (engine, agent))
 
 
 if __name__ == "__main__":

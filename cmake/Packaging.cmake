@@ -20,10 +20,25 @@ foreach(line IN LISTS license_lines)
     endif()
 endforeach()
 string(REGEX REPLACE "^\n \\.\n" "\n" license_body "${license_body}")
+# res2html carries pako's inflater into every page it writes: its holders and its zlib licence,
+# from Debian's node-pako.
+find_file(PAKO_COPYRIGHT copyright PATHS /usr/share/doc/node-pako NO_DEFAULT_PATH REQUIRED)
+file(READ ${PAKO_COPYRIGHT} pako_copyright)
+if(NOT pako_copyright MATCHES "\nLicense: Zlib\n( [^\n]*\n)+")
+    message(FATAL_ERROR "${PAKO_COPYRIGHT} holds no text of the zlib licence")
+endif()
+string(STRIP "${CMAKE_MATCH_0}" zlib_license)
 file(WRITE ${PROJECT_BINARY_DIR}/copyright
      "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
      "Upstream-Name: resview\n\n"
-     "Files: *\nCopyright: ${copyright_holder}\nLicense: Expat${license_body}\n")
+     "Files: *\nCopyright: ${copyright_holder}\nLicense: Expat${license_body}\n\n"
+     "Files: usr/bin/res2html\n"
+     "Copyright: 2014-2017 Vitaly Puzrin, 2014-2017 Andrei Tuputcyn,\n"
+     " 1995-2013 Jean-loup Gailly, 1995-2013 Mark Adler\n"
+     "License: Expat and Zlib\n"
+     "Comment: the inflater of pako 2.1, which res2html writes into each page, besides the\n"
+     " project's own code (Files: *)\n\n"
+     "${zlib_license}\n")
 install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)

@@ -70,6 +70,7 @@ std::string page_html(const PageSettings &settings, const PageEncoder &data)
         {"{{HEIGHT}}", std::to_string(settings.h)},
         {"{{META}}", meta_json(settings, data)},
         {"{{FIRST_CHUNK}}", first},
+        {"{{INFLATER}}", PAGE_INFLATER},
         {"{{SCRIPT}}", PAGE_SCRIPT},
         {"{{CHUNKS}}", rest},
     };

@@ -1,6 +1,7 @@
 "use strict";
 /* global Decoder, readFragment, fragmentOf, pressKey, dragTo, statusText */ // from view.js
 /* global GlDrawer, CanvasDrawer */ // from draw.js
+/* global pako */ // the inflater the page carries, for browsers that have none
 // The page of a result series: its files decoded chunk by chunk from the data embedded in the
 // page, drawn as the viewer draws them (red outlines and node points, the viewer's projection
 // and view), turned, moved and stepped through with the viewer's own keys. WebGL 1 draws; where
@@ -9,11 +10,15 @@
 
 // Built into the page after view.js and draw.js, in one script.
 
+// Whether the browser inflates by itself; where it does not, the page's own inflater does.
+const BROWSER_INFLATES = typeof DecompressionStream !== "undefined";
+
 // The bytes of a chunk embedded in the page as base64, inflated.
 async function inflate(base64) {
   const text = atob(base64);
   const bytes = new Uint8Array(text.length);
   for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
+  if (!BROWSER_INFLATES) return pako.inflate(bytes);
   const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate"));
   return new Uint8Array(await new Response(stream).arrayBuffer());
 }
@@ -29,6 +34,8 @@ class Page {
       mark: meta.mark,
     };
     this.notes = meta.notes.map((n) => "left out: " + n);
+    if (!BROWSER_INFLATES)
+      this.notes.push("inflated by the page: this browser gives no DecompressionStream");
     this.canvas = document.getElementById("view");
     this.status = document.getElementById("status");
     this.slider = document.getElementById("slider");
@@ -54,7 +61,9 @@ class Page {
     if (gl) {
       this.drawer = new GlDrawer(gl);
     } else {
-      this.drawer = new CanvasDrawer(this.canvas.getContext("2d"));
+      const context = this.canvas.getContext("2d");
+      if (!context) throw new Error("it gives neither WebGL nor a 2-D canvas");
+      this.drawer = new CanvasDrawer(context);
       this.notes.push("drawn on a 2-D canvas: this browser gives no WebGL");
     }
     this.slider.max = String(this.files.length - 1);
