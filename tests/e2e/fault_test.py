@@ -275,7 +275,7 @@ class Faults(unittest.TestCase):
             if m and OURS_VTU.match(os.path.basename(m.group(1))):
                 written.add(os.path.normpath(os.path.join(d, m.group(1))))
                 continue
-            m = re.match(r"f(?:data)?sync\(\d+<([^>]+)>\)", call)
+            m = re.match(r"f(?:data)?sync\(\d+<([^>]+)>", call)  # ")" or " <unfinished ...>"
             if m:
                 synced.add(m.group(1))
                 pending = [p for p in pending if p != m.group(1)]
