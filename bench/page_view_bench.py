@@ -112,8 +112,9 @@ def measure(b, path, last, goal):
     shown_after(b, path)
     b.run(AROUND)
     b.click("view")
-    b.keys(*["n"] * 30)
-    b.drag("view", [(2, 1 if k % 2 else -1) for k in range(30)])
+    # Keys at a key's repeat rate, drag moves at a screen's.
+    b.keys(*["n"] * 30, pause=40)
+    b.drag("view", [(2, 1 if k % 2 else -1) for k in range(30)], pause=16)
     t = b.run("return window.benchTimes")
     steps, drags = t["keydown"], t["pointermove"]
     return {

@@ -147,8 +147,9 @@ class Browser:
         shot.crop((x, y, x + w, y + h)).save(out, "PNG")
         return out.getvalue()
 
-    def keys(self, *presses):
-        """Presses each key in turn: a character, a name from KEYS, or ("shift", key)."""
+    def keys(self, *presses, pause=0):
+        """Presses each key in turn: a character, a name from KEYS, or ("shift", key); pause
+        milliseconds after each."""
         actions = []
         for press in presses:
             shift = isinstance(press, tuple)
@@ -158,11 +159,13 @@ class Browser:
             up = [{"type": "keyUp", "value": SHIFT}] if shift else []
             actions += down + [{"type": "keyDown", "value": key},
                                {"type": "keyUp", "value": key}] + up
+            if pause:
+                actions.append({"type": "pause", "duration": pause})
         self.perform([{"type": "key", "id": "keyboard", "actions": actions}])
 
-    def drag(self, element_id, moves):
-        """Presses the left button at the element's centre, moves by each (dx, dy) in turn and
-        lets go; a list of no moves clicks."""
+    def drag(self, element_id, moves, pause=0):
+        """Presses the left button at the element's centre, moves by each (dx, dy) in turn, each
+        move taking pause milliseconds, and lets go; a list of no moves clicks."""
         x, y = self.run("""
             const r = document.getElementById(%s).getBoundingClientRect();
             return [Math.round(r.left + r.width / 2), Math.round(r.top + r.height / 2)];
@@ -171,7 +174,7 @@ class Browser:
                  {"type": "pointerDown", "button": 0}]
         for dx, dy in moves:
             x, y = x + dx, y + dy
-            steps.append({"type": "pointerMove", "x": x, "y": y, "duration": 0})
+            steps.append({"type": "pointerMove", "x": x, "y": y, "duration": pause})
         steps.append({"type": "pointerUp", "button": 0})
         self.perform([{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
                        "actions": steps}])
