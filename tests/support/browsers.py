@@ -67,6 +67,16 @@ def start(name):
             "wpe": Wpe}[kind](name, webgl)
 
 
+def end(process, seconds=20):
+    """Ends a process: asked first, killed if it does not end within the seconds."""
+    process.terminate()
+    try:
+        process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Xvfb:
     """A private X server; its display number picked by the server itself."""
 
@@ -91,12 +101,7 @@ class Xvfb:
         self.display = ":" + number.decode().strip()
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end(self.process)
 
 
 class Browser:
@@ -450,12 +455,7 @@ class Firefox(Browser):
                 except Exception:
                     pass
                 self.socket.close()
-            self.process.terminate()
-            try:
-                self.process.wait(20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+            end(self.process)
         finally:
             shutil.rmtree(self.profile, ignore_errors=True)
             super().quit()
